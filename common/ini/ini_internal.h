@@ -1,0 +1,151 @@
+// The INI engine's private view of the caller's KW_INI_STRUC, the line table
+// entry, and the helpers that every INI operation shares.
+//
+// KW_INI_INTERNAL overlays the record: its fields up to the reserved array
+// fill the 80 private bytes, and from alloc_mem on it is the public view. The
+// layout is fixed per pointer width (static_asserts below): with 4-byte
+// pointers the fields take 56 bytes, with 8-byte pointers 72, and the path
+// block pointer of a mode-2 file handle lives in the reserved tail.
+#ifndef KW_INI_INTERNAL_H
+#define KW_INI_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "kwutil.h"
+
+namespace kw::ini {
+
+inline constexpr std::uint32_t kSignature = 0x05050505u;
+inline constexpr std::uint16_t kTableBytes = 16384;   // 4096 entries of 4 bytes
+inline constexpr std::uint16_t kTableEntries = 4096;  // 4095 lines + end entry
+inline constexpr std::uint16_t kTextStep = 8192;      // first size and growth step
+inline constexpr std::uint16_t kLineBuf = 256;        // a file line: 255 bytes + zero
+
+// Bits of KW_INI_INTERNAL::owned.
+inline constexpr std::uint8_t kOwnsText = 0x01;  // pTxt came from alloc_mem
+
+}  // namespace kw::ini
+
+struct LINE_STRUC {
+    std::uint16_t offs;   // offset of the line's first byte in the text buffer
+    std::uint8_t type;    // INI_LINE_*
+    std::uint8_t keylen;  // key line: bytes before the first '='; 255 means "255 or more"
+};
+static_assert(sizeof(LINE_STRUC) == 4);
+
+struct KW_INI_INTERNAL {
+    std::uint32_t signature;         // kSignature while open
+    std::uint8_t unicode_flag;       // 0: 8-bit characters, else 16-bit
+    std::uint8_t unicode_high_low;   // 16-bit order: nonzero = high byte first
+    std::uint16_t numlines;          // lines in the table
+    std::FILE *pFile;                // the file held open in mode 2
+    unsigned char *pTxt;             // the text buffer
+    LINE_STRUC *pRef;                // the line table
+    std::uint16_t ix;                // current line; numlines = the end position
+    std::uint16_t txtsize;           // size of the text buffer
+    std::uint16_t remain;            // free bytes after the used text
+    std::uint8_t mode;               // 1 read only, 2 read and write
+    std::uint8_t owned;              // kOwnsText
+    const unsigned char *pTb;        // tokenizer translation table
+    std::uint16_t endline;           // the twelve character codes, ASCII values
+    std::uint16_t space;
+    std::uint16_t semicolon;
+    std::uint16_t equal;
+    std::uint16_t star;
+    std::uint16_t question_mark;
+    std::uint16_t open_square_bracket;
+    std::uint16_t close_square_bracket;
+    std::uint16_t open_angle_bracket;
+    std::uint16_t close_angle_bracket;
+    std::uint16_t comma;
+    std::uint16_t double_quote;
+    union {                          // the reserved tail of the private area
+        char *pName;                 // mode 2 from a file: absolute path (alloc_mem block)
+        unsigned char ___[40 - 4 * sizeof(void *)];
+    };
+    // --- identical to the public view from here on ---
+    KW_ALLOC_MEM alloc_mem;
+    KW_FREE_MEM free_mem;
+    unsigned char *pBuf;
+    std::uint16_t bufsize;
+    std::uint16_t usesize;
+    std::uint16_t linenum;
+    std::uint8_t linetype;
+    std::uint8_t __;
+    unsigned char *pLine;
+    unsigned char *pValue;
+};
+
+static_assert(offsetof(KW_INI_INTERNAL, double_quote) + 2 == (sizeof(void *) == 8 ? 72 : 56),
+              "the Part's private fields take 56 bytes with 4-byte pointers, 72 with 8");
+static_assert(offsetof(KW_INI_INTERNAL, alloc_mem) == 80, "the private area is exactly 80 bytes");
+static_assert(sizeof(KW_INI_INTERNAL) == sizeof(KW_INI_STRUC));
+static_assert(offsetof(KW_INI_INTERNAL, alloc_mem) == offsetof(KW_INI_STRUC, alloc_mem));
+static_assert(offsetof(KW_INI_INTERNAL, free_mem) == offsetof(KW_INI_STRUC, free_mem));
+static_assert(offsetof(KW_INI_INTERNAL, pBuf) == offsetof(KW_INI_STRUC, pBuf));
+static_assert(offsetof(KW_INI_INTERNAL, bufsize) == offsetof(KW_INI_STRUC, bufsize));
+static_assert(offsetof(KW_INI_INTERNAL, usesize) == offsetof(KW_INI_STRUC, usesize));
+static_assert(offsetof(KW_INI_INTERNAL, linenum) == offsetof(KW_INI_STRUC, linenum));
+static_assert(offsetof(KW_INI_INTERNAL, linetype) == offsetof(KW_INI_STRUC, linetype));
+static_assert(offsetof(KW_INI_INTERNAL, pLine) == offsetof(KW_INI_STRUC, pLine));
+static_assert(offsetof(KW_INI_INTERNAL, pValue) == offsetof(KW_INI_STRUC, pValue));
+static_assert(sizeof(void *) == 8 ? (offsetof(KW_INI_STRUC, pLine) == 112 && sizeof(KW_INI_STRUC) == 128)
+                                  : (offsetof(KW_INI_STRUC, pLine) == 100 && sizeof(KW_INI_STRUC) == 108));
+
+namespace kw::ini {
+
+// The private view of a caller's record.
+inline KW_INI_INTERNAL *view(KW_INI_STRUC *p) noexcept {
+    return reinterpret_cast<KW_INI_INTERNAL *>(p);
+}
+
+inline bool is_open(const KW_INI_INTERNAL *x) noexcept { return x->signature == kSignature; }
+
+// Used bytes of the text buffer; equal to the end entry's offset.
+inline std::uint16_t used(const KW_INI_INTERNAL *x) noexcept {
+    return static_cast<std::uint16_t>(x->txtsize - x->remain);
+}
+
+// Read the character at p by the handle's rule: one byte, or a 16-bit value
+// from p[0] and p[1] in the handle's byte order.
+inline std::uint16_t char_at(const KW_INI_INTERNAL *x, const unsigned char *p) noexcept {
+    if (x->unicode_flag == 0) {
+        return p[0];
+    }
+    return x->unicode_high_low != 0 ? static_cast<std::uint16_t>(p[0] << 8 | p[1])
+                                    : static_cast<std::uint16_t>(p[1] << 8 | p[0]);
+}
+
+// Classify the zero-terminated line at pTxtline (of length len). On success
+// writes the type and, when pKeylen is not null, the key length (saturated at
+// 255), and returns 0; on failure returns INI_ERR_LEADING_SPACE or
+// INI_ERR_LINE and writes nothing. A zero-length line is refused with 27
+// without reading a second byte of it.
+std::uint32_t analyze_line(const KW_INI_INTERNAL *pX, const unsigned char *pTxtline, std::size_t len,
+                           std::uint8_t *pLinetype, std::uint8_t *pKeylen) noexcept;
+
+// Publish the line at ix through linenum, linetype, __, pLine and pValue.
+void set_current(KW_INI_INTERNAL *pX) noexcept;
+
+// The default memory callbacks (malloc / free).
+std::uint32_t alloc__mem(std::uint16_t Size, unsigned char **ppBuf);
+std::uint32_t free__mem(std::uint16_t Size, unsigned char *pBuf);
+
+// Obtain a block of size bytes through the handle's alloc_mem. Returns 0 and
+// the block, or the callback's failing status (1 when it reported success
+// but stored no block).
+std::uint32_t obtain(KW_INI_INTERNAL *pX, std::uint16_t size, unsigned char **block) noexcept;
+
+// Give a block back through the handle's free_mem with the size it was
+// obtained with.
+void give_back(KW_INI_INTERNAL *pX, std::uint16_t size, void *block) noexcept;
+
+// Give back every block the handle holds and close its file; leaves the
+// record not open with no pointers into freed memory.
+void release_all(KW_INI_INTERNAL *pX) noexcept;
+
+}  // namespace kw::ini
+
+#endif

@@ -1,0 +1,65 @@
+// Line classification and publishing of the current line.
+#include <cstring>
+
+#include "ini/ini_internal.h"
+
+namespace kw::ini {
+
+std::uint32_t analyze_line(const KW_INI_INTERNAL *pX, const unsigned char *pTxtline, std::size_t len,
+                           std::uint8_t *pLinetype, std::uint8_t *pKeylen) noexcept {
+    // A zero-length line holds no '=' and no bracket: it is malformed. Checked
+    // first so that a 16-bit read never reaches past its terminator.
+    if (len == 0) {
+        return INI_ERR_LINE;
+    }
+    const std::uint16_t first = char_at(pX, pTxtline);
+    if (first == pX->space) {
+        return INI_ERR_LEADING_SPACE;
+    }
+    if (first == pX->semicolon || first == pX->endline) {
+        *pLinetype = INI_LINE_COMMENT;
+        return INI_OK;
+    }
+    if (first == pX->open_square_bracket || first == pX->open_angle_bracket) {
+        // A "[section]" or "<section>" line: only the closing bracket is
+        // looked for; text after it is allowed.
+        const std::uint16_t close =
+            first == pX->open_square_bracket ? pX->close_square_bracket : pX->close_angle_bracket;
+        if (std::memchr(pTxtline, close & 0xFF, len) == nullptr) {
+            return INI_ERR_LINE;
+        }
+        *pLinetype = INI_LINE_SECTION;
+        return INI_OK;
+    }
+    // A "key=value" line: any other first character, as long as an '=' follows.
+    const void *eq = std::memchr(pTxtline, pX->equal & 0xFF, len);
+    if (eq == nullptr) {
+        return INI_ERR_LINE;
+    }
+    if (pKeylen != nullptr) {
+        const std::size_t keylen = static_cast<std::size_t>(static_cast<const unsigned char *>(eq) - pTxtline);
+        *pKeylen = keylen < 255 ? static_cast<std::uint8_t>(keylen) : std::uint8_t{255};
+    }
+    *pLinetype = INI_LINE_KEY;
+    return INI_OK;
+}
+
+void set_current(KW_INI_INTERNAL *pX) noexcept {
+    const LINE_STRUC &e = pX->pRef[pX->ix];
+    pX->linenum = static_cast<std::uint16_t>(pX->ix + 1);
+    pX->linetype = e.type;
+    pX->__ = 0;
+    pX->pLine = pX->pTxt + e.offs;
+    if (e.type != INI_LINE_KEY) {
+        pX->pValue = nullptr;
+    } else if (e.keylen < 255) {
+        pX->pValue = pX->pLine + e.keylen + 1;
+    } else {
+        // A key of 255 bytes or more does not fit keylen: find its '=' again.
+        const std::size_t len = static_cast<std::size_t>(pX->pRef[pX->ix + 1].offs - e.offs);
+        auto *eq = static_cast<unsigned char *>(std::memchr(pX->pLine, pX->equal & 0xFF, len));
+        pX->pValue = eq + 1;
+    }
+}
+
+}  // namespace kw::ini

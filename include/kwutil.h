@@ -1,0 +1,344 @@
+/*
+ * kwutil.h -- the whole public interface of the kwutil library.
+ *
+ * kwutil is a library of small text and data utilities with a plain C
+ * interface: an INI configuration engine, message catalogs formatted into
+ * ASCII or EBCDIC, ASCII/EBCDIC translation tables, and general utilities
+ * (offset-array sort and search, wildcard match, RDC block compression, a
+ * reversible buffer scrambler, a pattern count, console line input).
+ *
+ * General rules, which every function below follows unless its own block
+ * says otherwise:
+ *
+ *  - No hidden state. The library keeps no mutable global data and starts no
+ *    threads; everything lives in records and buffers that the caller owns
+ *    and passes in. Different records may be used from different threads at
+ *    the same time; one record must not be used by two threads at once.
+ *  - Nothing is thrown and nothing is logged: failures are result values.
+ *  - Pointers are not checked for null unless the block says so, and output
+ *    buffers of the original interface carry no length: sizing them is the
+ *    caller's duty. Where a function has a bounded twin (a ...Snprintf or
+ *    ...Bound name), the twin is the one to use for untrusted input.
+ *  - Sizes, offsets, counts and line numbers are 16-bit: an INI text, a
+ *    catalog file and an RDC block are each at most 65,535 bytes.
+ *  - Memory beyond the caller's records comes from the caller's memory
+ *    callbacks where given (KW_ALLOC_MEM / KW_FREE_MEM), else from malloc and
+ *    free, and every block is given back with the size it was obtained with.
+ *
+ * This header is valid C99 and C++.
+ */
+#ifndef KWUTIL_H
+#define KWUTIL_H
+
+#include <stdarg.h>
+#include <stdint.h>
+
+#if defined(_WIN32) || defined(__CYGWIN__)
+#  if defined(KW_BUILDING_LIBRARY)
+#    define KW_API __declspec(dllexport)
+#  else
+#    define KW_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__) || defined(__clang__)
+#  define KW_API __attribute__((visibility("default")))
+#else
+#  define KW_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ======================================================================
+ * Memory callbacks (shared by the INI engine and the catalog loader)
+ * ====================================================================== */
+
+/*
+ * KW_ALLOC_MEM: obtain a block of at least Size bytes, store its address
+ * through ppBuf and return 0; any other result is a failure. The INI engine
+ * returns a failing result unchanged as its own status.
+ * KW_FREE_MEM: give back a block, with the Size it was obtained with. The
+ * result is ignored.
+ * Both are called on the caller's thread, from inside library calls, and must
+ * not call back into the library with the same record.
+ */
+typedef uint32_t (*KW_ALLOC_MEM)(uint16_t Size, unsigned char **ppBuf);
+typedef uint32_t (*KW_FREE_MEM)(uint16_t Size, unsigned char *pBuf);
+
+/* ======================================================================
+ * INI engine
+ * ======================================================================
+ *
+ * A configuration text is held in memory as a text buffer (every line a
+ * zero-terminated byte string, the lines back to back) plus a line table.
+ * Every line is classified when it enters the table:
+ *
+ *   first character ';' or the line end 0x0A      comment / empty line (1)
+ *   '[' with a ']' after it, '<' with a '>'         section header      (2)
+ *   any other line holding '='                      key line            (3)
+ *   a line that begins with a space                 refused with 26
+ *   anything else (also '[' without ']')            refused with 27
+ *
+ * The key is the bytes before the first '=', the value the bytes after it,
+ * both exactly as stored (nothing is trimmed or unquoted).
+ *
+ * After every call that moves or changes the lines, the record's public
+ * output fields describe the current line:
+ *   linenum   number of the current line, from 1 (numlines + 1 at the end)
+ *   linetype  KW_INI_LINE_* of the current line (INI_LINE_NONE at the end)
+ *   pLine     the current line's text inside the text buffer
+ *   pValue    for a key line, the byte just after its first '='; else NULL
+ * pLine and pValue stay valid until the next edit (insert, delete, replace),
+ * which may move the text, and until KW_ini_close.
+ *
+ * Thread-safety: one record must not be used by two threads at the same
+ * time, reads included (a search moves the current line). Separate records
+ * are independent.
+ */
+
+/* Line types (LINE_STRUC.type and KW_INI_STRUC.linetype). */
+#define INI_LINE_NONE     0 /* no line: the position past the last line */
+#define INI_LINE_COMMENT  1 /* comment (';') or empty line */
+#define INI_LINE_SECTION  2 /* section header: [name] or <name> */
+#define INI_LINE_KEY      3 /* key line: key=value */
+
+/* Status codes of the INI family. A failing alloc_mem result is returned
+ * unchanged (the default allocator fails with 1). */
+#define INI_OK                 0  /* success; also "not found" for KW_ini_find */
+#define INI_ERR_HANDLE        21  /* the record is not open */
+#define INI_ERR_MODE          22  /* bad mode, or an edit/write on a read-only handle */
+#define INI_ERR_NO_NAME       23  /* KW_ini_find without section and key */
+#define INI_ERR_LEADING_SPACE 26  /* a line begins with a space */
+#define INI_ERR_LINE          27  /* malformed line, bad line number, or no current line */
+#define INI_ERR_NOT_KEY       28  /* KW_ini_tokenize on a line that is not a key line */
+#define INI_ERR_WHERE         29  /* KW_ini_insert: WhereFlag is neither 0 nor 1 */
+#define INI_ERR_TEXT_FULL     30  /* the text does not fit the handle */
+#define INI_ERR_NO_FILE       31  /* KW_ini_write on a handle opened from a buffer */
+#define INI_ERR_OPEN          32  /* the file could not be opened or read */
+#define INI_ERR_REOPEN        34  /* KW_ini_write: the file could not be (re)opened */
+#define INI_ERR_WRITE         35  /* KW_ini_write: writing the file failed */
+
+/* Open modes. */
+#define KW_INI_READ        1 /* read only; comment and empty lines of a file are dropped */
+#define KW_INI_READWRITE   2 /* read and write; every line is kept */
+
+/* UnicodeFlag values for KW_ini_open (see there). */
+#define KW_INI_8BIT        0 /* one byte per character */
+#define KW_INI_UTF16_LE    1 /* 16-bit characters, low byte first */
+#define KW_INI_UTF16_BE    2 /* 16-bit characters, high byte first */
+
+/* Limits of one handle. */
+#define KW_INI_MAX_LINES    4095u  /* lines in the line table */
+#define KW_INI_MAX_TEXT    57344u  /* bytes of a text buffer the engine grows */
+#define KW_INI_MAX_LINE      255u  /* bytes of one line read from a file or inserted */
+
+/*
+ * The caller's INI handle. Allocate one per open text (zero-filling it is a
+ * good habit), set the memory callbacks (or leave alloc_mem NULL for malloc
+ * and free) and, to open from memory, pBuf, bufsize and usesize. The first
+ * 80 bytes are private to the engine; leave them alone. The record's size
+ * and field offsets are fixed for each pointer width.
+ */
+typedef struct KW_INI_STRUC {
+    unsigned char _[80];               /* private: exactly 80 bytes on every host */
+    KW_ALLOC_MEM alloc_mem;            /* in: allocator, or NULL for the defaults */
+    KW_FREE_MEM free_mem;              /* in: release callback paired with alloc_mem */
+    unsigned char *pBuf;               /* in: caller's text when opening from memory */
+    uint16_t bufsize;                  /* in: capacity of pBuf in bytes */
+    uint16_t usesize;                  /* in: bytes of pBuf in use, last zero included */
+    uint16_t linenum;                  /* out: current line number, from 1 */
+    uint8_t linetype;                  /* out: INI_LINE_* of the current line */
+    uint8_t __;                        /* reserved; written as 0 */
+    unsigned char *pLine;              /* out: current line's text */
+    unsigned char *pValue;             /* out: a key line's value, else NULL */
+} KW_INI_STRUC;
+
+/*
+ * KW_ini_open() : load a configuration text into pIni.
+ *
+ * Filename  path of the file to load, or NULL to take the text from the
+ *           caller's pBuf: usesize bytes of zero-terminated lines back to
+ *           back (every zero-terminated string is one line, the last zero is
+ *           counted in usesize), in a block of bufsize bytes. The caller keeps
+ *           ownership of pBuf; edits work in it in place (see KW_ini_insert).
+ * mode      KW_INI_READ (1) or KW_INI_READWRITE (2). From a file, mode 1
+ *           drops comment and empty lines and closes the file at once; mode 2
+ *           keeps every line and holds the file open for KW_ini_write. A text
+ *           from pBuf keeps every line in both modes and is never a file.
+ * UnicodeFlag  0: 8-bit characters. Nonzero: the first character of a line
+ *           and the tokenizer's characters are 16-bit values read from two
+ *           bytes; KW_INI_UTF16_BE (2) reads them high byte first, any other
+ *           nonzero value low byte first. Lines are still stored, measured
+ *           and searched as zero-terminated byte strings.
+ *
+ * Files are read in text mode: a line is read 255 bytes at a time, so a
+ * longer line is stored as several lines, each classified by itself; a zero
+ * byte inside a line ends the stored line there. The text buffer starts at
+ * 8,192 bytes and grows by 8,192 up to 57,344 bytes; the line table is one
+ * block of 16,384 bytes (4,095 lines and the end entry). In mode 2 from a
+ * file a third block holds the file's absolute path, so that KW_ini_write
+ * rewrites the very file that was loaded whatever the working folder is by
+ * then. Every block is obtained through alloc_mem.
+ *
+ * @return 0: the record is open, line 1 is current (an empty text shows the
+ *         end position: linenum 1, linetype 0, pValue NULL).
+ *   22 INI_ERR_MODE       mode is neither 1 nor 2.
+ *   32 INI_ERR_OPEN       the file could not be opened, or a read error
+ *                         happened before its end (no partial text is ever
+ *                         presented as whole); also Filename and pBuf NULL.
+ *   30 INI_ERR_TEXT_FULL  the text, one zero per line included, needs more
+ *                         than 57,344 bytes (more than bufsize for a caller's
+ *                         buffer, that is usesize > bufsize), or holds more
+ *                         than 4,095 lines.
+ *   26, 27                a line failed classification, or a caller's line
+ *                         is empty or lacks its terminating zero within
+ *                         usesize. linenum then gives that line's number among
+ *                         the stored lines; pLine points at it for a caller's
+ *                         buffer and is NULL after a load from a file.
+ *   other                 the failing result of alloc_mem.
+ * On every failure the record is not open, every block obtained has been
+ * given back, and, except after 26 and 27, linenum is 0 and pLine and pValue
+ * are NULL. An open record is simply overwritten: close it first, or its
+ * blocks are lost.
+ */
+KW_API uint32_t KW_ini_open(KW_INI_STRUC *pIni, const char *Filename, int32_t mode, uint8_t UnicodeFlag);
+
+/*
+ * KW_ini_close() : end the use of an open record.
+ *
+ * Closes the file held in mode 2, gives back every block the engine obtained
+ * (the line table, the text buffer when it is the engine's, never the
+ * caller's pBuf, and the path block) with the sizes they were obtained with,
+ * and clears the signature. The public fields pLine and pValue are set to
+ * NULL; pBuf, bufsize and usesize are untouched.
+ * @return 0, or 21 INI_ERR_HANDLE when the record is not open (never opened,
+ *         failed to open, or already closed: a second close is harmless).
+ */
+KW_API uint32_t KW_ini_close(KW_INI_STRUC *pIni);
+
+/*
+ * KW_ini_next() : move to the following line. From the last line it reaches
+ * the end position (linetype 0, linenum numlines + 1); at the end position
+ * nothing changes.
+ * @return 0, or 21 INI_ERR_HANDLE.
+ */
+KW_API uint32_t KW_ini_next(KW_INI_STRUC *pIni);
+
+/*
+ * KW_ini_goto() : make line nth_line (from 1) current.
+ * @return 0; 21 INI_ERR_HANDLE; 27 INI_ERR_LINE when nth_line is 0 or greater
+ *         than the number of lines (the current line does not move; the end
+ *         position cannot be reached this way).
+ */
+KW_API uint32_t KW_ini_goto(KW_INI_STRUC *pIni, uint16_t nth_line);
+
+/*
+ * KW_ini_find() : search forward from the current line (itself included)
+ * for a section, a key in a section, or a key in the current section.
+ *
+ * Section  section-name pattern, or NULL: then the keys from the current line
+ *          up to the next section header are searched.
+ * Key      key-name pattern, or NULL: then the section header is the target.
+ * pFound   receives 1 when a line was found, else 0 (not written on 21, 23).
+ *
+ * Names are compared case-blind (the letters a to z are folded; other bytes
+ * compare exactly) with the wildcard rule of KW_strcmp_wildcards: '?' is one
+ * character, a '*' ends the comparison. Wildcards count in the patterns only.
+ * A section name is what stands between its opening bracket and the first
+ * closing bracket; a key name is everything before the first '='. Neither is
+ * trimmed: '[ Net ]' is " NET ", and 'Port = 5' has the key "PORT ". Only the
+ * first matching section at or after the current line is searched.
+ * Patterns and names of any length are compared where they lie; nothing is
+ * copied and nothing is cut at 255 bytes. Neither pattern is changed.
+ *
+ * The search stops, with the stop line current:
+ *   Key NULL, section found           1, the section header
+ *   key found                         1, the key line
+ *   Section given, no matching header 0, the end position
+ *   section found, key not in it      0, the next section header or the end
+ *   Section NULL, key not found       0, the next section header (the current
+ *                                        line itself when it is one) or the end
+ * @return 0 (found or not); 21 INI_ERR_HANDLE; 23 INI_ERR_NO_NAME when Section
+ *         and Key are both NULL. On 21 and 23 nothing moves.
+ */
+KW_API uint32_t KW_ini_find(KW_INI_STRUC *pIni, const unsigned char *Section, const unsigned char *Key, unsigned char *pFound);
+
+/* @@INI-EDIT@@ -- KW_ini_insert, KW_ini_delete, KW_ini_replace, KW_ini_write,
+ * KW_ini_tokenize are documented in this section. */
+KW_API uint32_t KW_ini_insert(KW_INI_STRUC *pIni, const unsigned char *Textline, unsigned char WhereFlag);
+KW_API uint32_t KW_ini_delete(KW_INI_STRUC *pIni);
+KW_API uint32_t KW_ini_replace(KW_INI_STRUC *pIni, const unsigned char *Textline);
+KW_API uint32_t KW_ini_write(KW_INI_STRUC *pIni);
+KW_API uint32_t KW_ini_tokenize(KW_INI_STRUC *pIni, unsigned char *pBuffer, unsigned char flags, uint16_t *pNumTokens, uint16_t *pTotalSize);
+/* @@END-INI-EDIT@@ */
+
+/* ======================================================================
+ * Message catalogs
+ * ====================================================================== */
+
+/* @@MSG@@ -- the message family is documented in this section. */
+
+/* The caller's catalog handle: exactly 32 bytes on every host, any
+ * alignment. Filled by KW_MsgOpen, read by the formatting calls. */
+typedef struct KW_MSG_CATALOG { unsigned char _[32]; } KW_MSG_CATALOG, *PKW_MSG_CATALOG;
+
+KW_API uint32_t KW_MsgOpen(const char *pCatalogName, PKW_MSG_CATALOG pDefault, KW_ALLOC_MEM alloc_mem, KW_FREE_MEM free_mem, PKW_MSG_CATALOG pCatalog);
+KW_API uint32_t KW_MsgClose(PKW_MSG_CATALOG pCatalog, KW_FREE_MEM free_mem);
+KW_API int32_t KW_MsgSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, char *appID, uint16_t msgnum, ...);
+KW_API int32_t KW_MsgVSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, char *appID, uint16_t msgnum, va_list argptr);
+KW_API int32_t KW_MsgRSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, char *appID, uint16_t msgnum, const unsigned char *pArgList);
+/* @@END-MSG@@ */
+
+/* ======================================================================
+ * Character translation
+ * ====================================================================== */
+
+/* @@XLAT@@ -- the translation family is documented in this section. */
+KW_API extern const unsigned char KW_xlate_ASC_EBC[256];
+KW_API extern const unsigned char KW_xlate_EBC_ASC[256];
+KW_API extern const unsigned char KW_xlate_dummy[256];
+KW_API void KW_strxlt(unsigned char *string, const unsigned char *table);
+KW_API void KW_memxlt(unsigned char *string, const unsigned char *table, uint32_t len);
+/* @@END-XLAT@@ */
+
+/* ======================================================================
+ * General utilities
+ * ====================================================================== */
+
+/* @@SORT@@ -- offset-array sort and search are documented in this section. */
+KW_API void KW_shellsort_offs(uint16_t *offs, uint32_t numdata, uint32_t cmplen, const unsigned char *pData);
+KW_API int32_t KW_bsearch_offs(const unsigned char *pSearch, const uint16_t *offs, uint32_t numdata, uint32_t cmplen, const unsigned char *pData);
+/* @@END-SORT@@ */
+
+/*
+ * KW_strcmp_wildcards() : does target match the pattern source?
+ *
+ * Positional, no backtracking. Only two bytes are special in source:
+ *   '?'  matches any one character (and also the end of target, when the
+ *        pattern holds a '*' somewhere after it: 'NE?*' matches "NE");
+ *   '*'  matches any remainder, the empty one included, and ends the
+ *        comparison: whatever follows it in the pattern is ignored
+ *        ('NET*XY' behaves as 'NET*').
+ * Every other byte must equal the target's byte exactly (case-sensitive).
+ * A pattern without '*' matches only targets of exactly its own length.
+ * Neither string is changed or read past its terminator; both must be
+ * zero-terminated and not NULL. Reentrant.
+ * @return 1 when target matches, else 0.
+ */
+KW_API unsigned char KW_strcmp_wildcards(const unsigned char *target, const unsigned char *source);
+
+/* @@MISC@@ -- RDC, scrambler, text search and console input are documented
+ * in this section. */
+KW_API uint16_t KW_RdcCompress(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff, void *work_buff);
+KW_API uint16_t KW_RdcDecompress(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff);
+KW_API void KW_crbrk(unsigned char *buffer, uint32_t bufsize);
+KW_API void KW_dcprc(unsigned char *buffer, uint32_t bufsize);
+KW_API int32_t KW_FastTextFind(int32_t txtlen, unsigned char *txt, int32_t patlen, unsigned char *pat);
+KW_API void KW_GetString(unsigned char *ReadString, uint16_t StringLen);
+/* @@END-MISC@@ */
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* KWUTIL_H */
