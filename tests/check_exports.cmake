@@ -1,4 +1,5 @@
-# Compare the dynamic symbols that LIB defines with the list in EXPECTED.
+# Compare the dynamic symbols that LIB defines with the lists in EXPECTED_DIR
+# (one file a family, one name a line, '#' comments).
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -15,7 +16,12 @@ foreach(line ${lines})
   endif()
 endforeach()
 list(SORT found)
-file(STRINGS ${EXPECTED} expected REGEX "^[A-Za-z_]")
+file(GLOB lists ${EXPECTED_DIR}/*.txt)
+set(expected)
+foreach(f ${lists})
+  file(STRINGS ${f} names REGEX "^[A-Za-z_]")
+  list(APPEND expected ${names})
+endforeach()
 list(SORT expected)
 if(NOT found STREQUAL expected)
   message(FATAL_ERROR "exported symbols differ\n  found:    ${found}\n  expected: ${expected}")

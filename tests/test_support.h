@@ -1,0 +1,121 @@
+// Shared test fixtures: a temporary folder of real files, and memory
+// callbacks that record every block and can fail on the Nth request.
+#ifndef KW_TEST_SUPPORT_H
+#define KW_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "kwutil.h"
+
+namespace kwtest {
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "kwutil-XXXXXX").string();
+        std::vector<char> buf(tmpl.begin(), tmpl.end());
+        buf.push_back('\0');
+        char *made = ::mkdtemp(buf.data());
+        if (made == nullptr) {
+            std::abort();
+        }
+        path_ = made;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::filesystem::path &path() const { return path_; }
+    std::string file(const std::string &name) const { return (path_ / name).string(); }
+
+    // Write bytes to name (binary) and return its full path.
+    std::string write(const std::string &name, const std::string &bytes) const {
+        std::string p = file(name);
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Memory callbacks with a ledger. The callbacks are plain function pointers,
+// so the ledger is one global: tests that use it call Ledger::reset() first
+// and must not run it from two threads.
+struct Ledger {
+    std::map<unsigned char *, std::uint16_t> live;  // block -> size obtained with
+    std::vector<std::uint16_t> requests;            // every size asked for, in order
+    std::vector<std::uint16_t> releases;            // every size given back, in order
+    long fail_at = -1;                              // 0-based request that fails, -1: none
+    std::uint32_t fail_status = 7;                  // what a failing request returns
+    bool bad_release = false;                       // a release with a wrong size or block
+
+    static Ledger &get() {
+        static Ledger ledger;
+        return ledger;
+    }
+    static void reset(long fail_at = -1, std::uint32_t fail_status = 7) {
+        Ledger &l = get();
+        for (auto &kv : l.live) {
+            std::free(kv.first);
+        }
+        l = Ledger{};
+        l.fail_at = fail_at;
+        l.fail_status = fail_status;
+    }
+
+    static std::uint32_t alloc(std::uint16_t size, unsigned char **pp) {
+        Ledger &l = get();
+        const long n = static_cast<long>(l.requests.size());
+        l.requests.push_back(size);
+        if (n == l.fail_at) {
+            return l.fail_status;
+        }
+        auto *p = static_cast<unsigned char *>(std::malloc(size == 0 ? 1 : size));
+        if (p == nullptr) {
+            return 1;
+        }
+        l.live[p] = size;
+        *pp = p;
+        return 0;
+    }
+    static std::uint32_t release(std::uint16_t size, unsigned char *p) {
+        Ledger &l = get();
+        l.releases.push_back(size);
+        auto it = l.live.find(p);
+        if (it == l.live.end() || it->second != size) {
+            l.bad_release = true;
+            return 0;
+        }
+        l.live.erase(it);
+        std::free(p);
+        return 0;
+    }
+};
+
+// Install the ledger's callbacks in an INI record.
+inline void use_ledger(KW_INI_STRUC &ini) {
+    ini.alloc_mem = &Ledger::alloc;
+    ini.free_mem = &Ledger::release;
+}
+
+}  // namespace kwtest
+
+#endif
