@@ -9,8 +9,10 @@ set(found)
 foreach(line ${lines})
   if(line MATCHES "^[0-9a-fA-F]+ [A-Z] (.+)$")
     set(sym ${CMAKE_MATCH_1})
-    # Version nodes and the ELF bookkeeping symbols are not ours.
-    if(NOT sym MATCHES "^_(init|fini|edata|end|_bss_start)$" AND NOT sym MATCHES "@@")
+    # Version nodes, the ELF bookkeeping symbols and what a sanitizer build
+    # adds are not ours.
+    if(NOT sym MATCHES "^_(init|fini|edata|end|_bss_start)$" AND NOT sym MATCHES "@@"
+       AND NOT sym MATCHES "^__(odr_asan|asan|ubsan|sanitizer)")
       list(APPEND found ${sym})
     endif()
   endif()
