@@ -327,10 +327,98 @@ KW_API int32_t KW_bsearch_offs(const unsigned char *pSearch, const uint16_t *off
  */
 KW_API unsigned char KW_strcmp_wildcards(const unsigned char *target, const unsigned char *source);
 
-/* @@MISC@@ -- RDC, scrambler, text search and console input are documented
- * in this section. */
+/* @@MISC@@ -- RDC, scrambler, text search and console input. */
+
+/*
+ * RDC block compression.
+ *
+ * A block of at most 65,535 bytes is coded as a stream of groups: a 16-bit
+ * control word, most significant byte first, then up to 16 items, bit 15
+ * describing the first. A 0 bit is a literal (one byte copied as is), a 1 bit
+ * a command whose first byte's high nibble is its code:
+ *
+ *   0      short run   2 bytes  count 3..18
+ *   1      long run    3 bytes  count 19..4,114
+ *   2      long copy   3 bytes  count 16..271, distance 3..4,098
+ *   3..15  short copy  2 bytes  count = code, distance 3..4,098
+ *
+ * A copy repeats count bytes of the output starting distance bytes before its
+ * current end. Only the last group may hold fewer than 16 items; its unused
+ * control bits are 0. The stream holds no length and no mark: a block that
+ * does not compress is handed back verbatim, and the caller must record which
+ * of the two it stored (and the original length) itself.
+ *
+ * The stream format is fixed: for a given input the compressor always writes
+ * the same bytes.
+ */
+
+/*
+ * KW_RdcCompress() : compress inbuff_len bytes of inbuff into outbuff.
+ *
+ * outbuff   room for at least inbuff_len bytes; must not overlap inbuff.
+ * work_buff the hash table's work area: 4,096 pointer-sized entries
+ *           (4096 * sizeof(void *) bytes, suitably aligned for pointers), or
+ *           NULL to have one taken from malloc for the call and freed before
+ *           it returns. A supplied area is overwritten (its contents mean
+ *           nothing afterwards); the output does not depend on whether one
+ *           was supplied. Concurrent calls need separate areas.
+ *
+ * Inputs of up to 18 bytes are always copied verbatim (no work area is used
+ * or allocated). A longer input is compressed; when the stream would not end
+ * within inbuff_len bytes the input is copied verbatim instead.
+ *
+ * @return the number of bytes written, never more than inbuff_len:
+ *   < inbuff_len  outbuff holds a stream;
+ *   = inbuff_len  outbuff holds either a verbatim copy or a stream of exactly
+ *                 that length: the result alone does not tell which (compare
+ *                 outbuff with inbuff when it matters);
+ *   0             for an empty input, or when work_buff is NULL and the work
+ *                 area could not be allocated (outbuff is then untouched).
+ * Reentrant.
+ */
 KW_API uint16_t KW_RdcCompress(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff, void *work_buff);
+
+/*
+ * KW_RdcDecompress() : expand the stream of inbuff_len bytes into outbuff.
+ *
+ * For streams that KW_RdcCompress wrote (never for verbatim copies: their
+ * first two bytes would be read as a control word). outbuff must hold the
+ * whole expansion, which the caller knows from its own record of the
+ * original length; inbuff and outbuff must not overlap. Bytes of outbuff past
+ * the expansion are left untouched.
+ *
+ * Other streams are handled without reading outside inbuff or before the
+ * start of outbuff: expansion stops at the first item that is cut off by the
+ * end of the stream (a lone control-word byte included), at a copy that
+ * reaches before the start of the output, and at an item that would carry
+ * the output past 65,535 bytes; the bytes written before it stay and their
+ * number is returned. A copy longer than its distance repeats the last
+ * distance bytes. On such streams the function may change any of the first
+ * 65,535 bytes of outbuff, also past the returned length, so outbuff needs
+ * 65,535 bytes unless the stream is known to come from KW_RdcCompress.
+ * Untrusted data needs KW_RdcDecompressBound.
+ *
+ * @return the number of bytes written to outbuff (0 for an empty stream).
+ * Reentrant.
+ */
 KW_API uint16_t KW_RdcDecompress(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff);
+
+/*
+ * KW_RdcDecompressBound() : expand a stream into outbuff, which holds
+ * outbuff_size bytes. The one to use for data that may be damaged or hostile.
+ *
+ * Expands exactly as KW_RdcDecompress, but refuses any stream that would
+ * write past outbuff_size bytes, any item cut off by the end of the stream
+ * and any copy that reaches before the start of the output. It never reads
+ * outside inbuff[0 .. inbuff_len) nor writes outside
+ * outbuff[0 .. outbuff_size). On success the bytes of outbuff past the
+ * returned length are untouched; after a refusal outbuff's first outbuff_size
+ * bytes hold nothing meaningful.
+ *
+ * @return the number of bytes written (0 to outbuff_size), or -1 when the
+ *         stream was refused. Reentrant.
+ */
+KW_API int32_t KW_RdcDecompressBound(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff, uint32_t outbuff_size);
 KW_API void KW_crbrk(unsigned char *buffer, uint32_t bufsize);
 KW_API void KW_dcprc(unsigned char *buffer, uint32_t bufsize);
 KW_API int32_t KW_FastTextFind(int32_t txtlen, unsigned char *txt, int32_t patlen, unsigned char *pat);
