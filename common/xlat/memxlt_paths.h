@@ -1,12 +1,13 @@
 // The ways KW_memxlt can translate a buffer, one function each, and the
 // choice among them.
 //
-// Every path gives exactly the bytes of memxlt_scalar and touches only
-// string[0 .. len-1]: no read or write before the first byte or past the
-// last, not even within the same cache line or page. The vector paths keep
-// the table in registers, so they see it as it was when the call began;
-// choose() therefore sends a buffer that overlaps its own table to the
-// scalar path, whose byte-by-byte order makes such a call well defined.
+// Every path gives the same bytes as translating one byte after another and
+// touches only string[0 .. len-1]: no read or write before the first byte or
+// past the last, not even within the same cache line or page. All but
+// memxlt_bytewise read ahead of their writes (the vector paths even keep the
+// whole table in registers), so they are right only when the buffer and the
+// table do not overlap; choose() sends an overlapping buffer byte by byte,
+// the order in which such a call is well defined.
 //
 // AVX-512 VBMI: the 256-byte table is four 64-byte registers. vpermi2b looks
 // up the low seven bits of an index in a pair of them, so one lookup in
@@ -14,11 +15,12 @@
 //
 // AVX2: vpshufb looks up a 4-bit index in a 16-byte row (the same row in
 // both 128-bit lanes) and gives 0 where the index has bit 7 set. Sixteen
-// lookups, one per row of the table, give every candidate for a byte; the
-// bytes below 0x80 find theirs in rows 0-7 (rows 8-15 see bit 7 set and give
-// 0), the others in rows 8-15 through the index with bit 7 flipped. Three
-// rounds of vpblendvb on bits 4, 5 and 6 (each shifted up to bit 7) narrow
-// the eight candidates of each half to one, and an OR joins the halves.
+// lookups, one per row of the table, give every candidate for a byte. Rows
+// 0-7 are looked up with the byte itself and rows 8-15 with its bit 7
+// flipped, so each half of the table gives 0 for the bytes of the other
+// half. Three rounds of vpblendvb on bits 4, 5 and 6 (each shifted up to
+// bit 7) narrow the eight candidates of each half to one, and an OR joins
+// the halves.
 //
 // The header is included by the library and, for their own checks, by the
 // tests and the benchmark; everything in it is inline.
@@ -27,6 +29,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define KW_XLAT_X86 1
@@ -41,20 +44,54 @@ using PathFn = void (*)(unsigned char *string, const unsigned char *table, std::
 
 // Bits of supported_paths().
 enum : unsigned {
-    kPathScalar = 1u << 0,
-    kPathAvx2 = 1u << 1,
-    kPathAvx512Vbmi = 1u << 2,
+    kPathBytewise = 1u << 0,
+    kPathScalar = 1u << 1,
+    kPathAvx2 = 1u << 2,
+    kPathAvx512Vbmi = 1u << 3,
 };
 
 // Below this length the vector paths do not repay loading the table.
 inline constexpr std::uint32_t kVectorMinLen = 64;
 
-// The portable path. Byte by byte, in order: each byte is read, looked up
-// and written before the next is read.
-inline void memxlt_scalar(unsigned char *string, const unsigned char *table, std::uint32_t len) {
+// Strictly in order, each byte read, looked up and written before the next
+// is read: the path for a buffer that overlaps its own table, where a write
+// may change an entry that a later byte looks up.
+inline void memxlt_bytewise(unsigned char *string, const unsigned char *table, std::uint32_t len) {
     for (std::uint32_t i = 0; i < len; ++i) {
         string[i] = table[string[i]];
     }
+}
+
+namespace detail {
+
+// The four bytes of w translated lane by lane. Every byte keeps its lane,
+// so the machine's byte order does not matter.
+inline std::uint32_t translate4(const unsigned char *table, std::uint32_t w) {
+    return std::uint32_t{table[w & 0xFF]} | std::uint32_t{table[(w >> 8) & 0xFF]} << 8 |
+           std::uint32_t{table[(w >> 16) & 0xFF]} << 16 | std::uint32_t{table[w >> 24]} << 24;
+}
+
+}  // namespace detail
+
+// The portable path: eight bytes a step, read as two 32-bit words and
+// written back as two. A byte store followed at once by the load of its
+// neighbour, as in the plain loop, runs at half speed or full speed on
+// some CPUs depending on where the loop happens to sit in memory; whole
+// words do not. The buffer must not overlap the table.
+inline void memxlt_scalar(unsigned char *string, const unsigned char *table, std::uint32_t len) {
+    const std::size_t n = len;
+    std::size_t i = 0;
+    for (; n - i >= 8; i += 8) {
+        std::uint32_t w0;
+        std::uint32_t w1;
+        std::memcpy(&w0, string + i, 4);
+        std::memcpy(&w1, string + i + 4, 4);
+        const std::uint32_t r0 = detail::translate4(table, w0);
+        const std::uint32_t r1 = detail::translate4(table, w1);
+        std::memcpy(string + i, &r0, 4);
+        std::memcpy(string + i + 4, &r1, 4);
+    }
+    memxlt_bytewise(string + i, table, static_cast<std::uint32_t>(n - i));
 }
 
 #if KW_XLAT_X86
@@ -172,10 +209,10 @@ KW_XLAT_TARGET_AVX512 inline void memxlt_avx512(unsigned char *string, const uns
 #endif  // KW_XLAT_X86
 
 // The paths this CPU (and operating system) can run: a set of kPath* bits,
-// kPathScalar always among them. Asked afresh on every call; the answer is a
+// kPathBytewise and kPathScalar always among them. Asked afresh on every call; the answer is a
 // flag read once the runtime has probed the CPU.
 inline unsigned supported_paths() {
-    unsigned paths = kPathScalar;
+    unsigned paths = kPathBytewise | kPathScalar;
 #if KW_XLAT_X86
     // Only needed when called before the runtime's own constructors ran
     // (from another library's initializer); a cheap test otherwise.
@@ -204,6 +241,7 @@ inline constexpr Path kPaths[] = {
     {"avx2", kPathAvx2, &memxlt_avx2},
 #endif
     {"scalar", kPathScalar, &memxlt_scalar},
+    {"bytewise", kPathBytewise, &memxlt_bytewise},
 };
 
 // True when string[0 .. len-1] and table[0 .. 255] share a byte.
@@ -215,7 +253,10 @@ inline bool overlaps_table(const unsigned char *string, const unsigned char *tab
 
 // The path for one call of KW_memxlt.
 inline PathFn choose(unsigned char *string, const unsigned char *table, std::uint32_t len) {
-    if (len < kVectorMinLen || overlaps_table(string, table, len)) {
+    if (overlaps_table(string, table, len)) {
+        return &memxlt_bytewise;
+    }
+    if (len < kVectorMinLen) {
         return &memxlt_scalar;
     }
     const unsigned paths = supported_paths();
