@@ -1,0 +1,433 @@
+// Writing back: the file gets exactly the stored lines, is replaced in one
+// step (a failure on the way leaves it whole and no stray file behind), stays
+// a link when it was reached through one, keeps its permission bits, and is
+// held open again afterwards.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "ini/ini_internal.h"
+#include "ini_test_util.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kwtest::CallerText;
+using kwtest::fresh_record;
+using kwtest::Ledger;
+using kwtest::TempDir;
+using kwtest::text;
+using kwtest::u;
+
+KW_INI_INTERNAL *priv(KW_INI_STRUC &ini) { return kw::ini::view(&ini); }
+
+// The file's bytes ("<missing>" when it cannot be opened). Read with stdio:
+// the stream-iterator reader trips a false null-dereference warning here.
+std::string read_file(const std::string &path) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return "<missing>";
+    }
+    std::string out;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
+        out.append(chunk, n);
+    }
+    std::fclose(f);
+    return out;
+}
+
+std::set<std::string> names_in(const fs::path &folder) {
+    std::set<std::string> names;
+    for (const auto &entry : fs::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+unsigned mode_of(const std::string &path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// The handle holds the file now at path (not some older, replaced one),
+// open for reading and writing.
+void expect_holds(KW_INI_STRUC &ini, const std::string &path) {
+    std::FILE *f = priv(ini)->pFile;
+    ASSERT_NE(f, nullptr) << "no file held";
+    struct stat held {}, named {};
+    ASSERT_EQ(::fstat(::fileno(f), &held), 0);
+    ASSERT_EQ(::stat(path.c_str(), &named), 0);
+    EXPECT_EQ(held.st_ino, named.st_ino) << "the handle holds a file that is no longer " << path;
+    EXPECT_EQ(held.st_dev, named.st_dev);
+    const int flags = ::fcntl(::fileno(f), F_GETFL);
+    EXPECT_EQ(flags & O_ACCMODE, O_RDWR);
+}
+
+// Run fn in a child process and return its exit code (1000 + signal number
+// when it was killed). The child leaves with _exit, so nothing of the test
+// framework runs twice.
+template <class F>
+int in_child(F fn) {
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::_exit(fn());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+class IniWrite : public ::testing::Test {
+protected:
+    void SetUp() override { Ledger::reset(); }
+    void TearDown() override {
+        KW_ini_close(&ini);
+        EXPECT_TRUE(Ledger::get().live.empty()) << "blocks left behind";
+        EXPECT_FALSE(Ledger::get().bad_release);
+    }
+    // Write content to name in the temporary folder and open it with mode 2.
+    std::string open_file(const std::string &name, const std::string &content) {
+        const std::string path = dir.write(name, content);
+        ini = fresh_record();
+        kwtest::use_ledger(ini);
+        EXPECT_EQ(KW_ini_open(&ini, path.c_str(), KW_INI_READWRITE, 0), INI_OK) << path;
+        return path;
+    }
+    KW_INI_STRUC ini = fresh_record();
+    TempDir dir;
+};
+
+const std::string kConfig = "; settings\n[Main]\nName=x\n\n[Net]\nPort=5\n";
+
+TEST_F(IniWrite, RefusedWithoutAFileToWrite) {
+    const std::string path = dir.write("r.ini", kConfig);
+    ini = fresh_record();
+    ASSERT_EQ(KW_ini_open(&ini, path.c_str(), KW_INI_READ, 0), INI_OK);
+    EXPECT_EQ(KW_ini_write(&ini), INI_ERR_MODE);
+    EXPECT_EQ(read_file(path), kConfig);
+    ASSERT_EQ(KW_ini_close(&ini), INI_OK);
+
+    CallerText t({"[A]", "k=v"});
+    ini = fresh_record();
+    ASSERT_EQ(t.open(ini, KW_INI_READWRITE), INI_OK);
+    EXPECT_EQ(KW_ini_write(&ini), INI_ERR_NO_FILE);
+    ASSERT_EQ(KW_ini_close(&ini), INI_OK);
+
+    open_file("w.ini", kConfig);
+    ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
+    ASSERT_EQ(KW_ini_close(&ini), INI_OK);
+    EXPECT_EQ(KW_ini_write(&ini), INI_ERR_HANDLE) << "after close the record is no longer open";
+    EXPECT_EQ(read_file(dir.file("w.ini")), kConfig);
+
+    KW_INI_STRUC never = fresh_record();
+    EXPECT_EQ(KW_ini_write(&never), INI_ERR_HANDLE);
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"r.ini", "w.ini"}));
+}
+
+TEST_F(IniWrite, WriteWithoutEditsGivesTheSameBytes) {
+    const std::string long_key_line = std::string(200, 'k') + "=" + std::string(54, 'v') + "=" + std::string(99, 'w') + "\n";
+    struct Case {
+        const char *name;
+        std::string content;
+    } cases[] = {
+        {"usual", kConfig},
+        {"no final line end", "[A]\nk=v"},
+        {"empty", ""},
+        {"blank lines only", "\n\n\n"},
+        {"a line longer than 255 bytes", "[A]\n" + long_key_line + "b=2\n"},
+        {"tabs and trailing spaces", "[A] \n\tk = v  \n;\t\n"},
+    };
+    for (const Case &c : cases) {
+        const std::string path = open_file("same.ini", c.content);
+        const std::size_t requests = Ledger::get().requests.size();
+        EXPECT_EQ(KW_ini_write(&ini), INI_OK) << c.name;
+        EXPECT_EQ(read_file(path), c.content) << c.name;
+        EXPECT_EQ(Ledger::get().requests.size(), requests) << "a write obtains no memory";
+        EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"same.ini"}) << c.name;
+        expect_holds(ini, path);
+        ASSERT_EQ(KW_ini_close(&ini), INI_OK);
+    }
+}
+
+TEST_F(IniWrite, EditsReachTheFile) {
+    struct Case {
+        const char *name;
+        std::uint16_t line;
+        std::uint32_t (*edit)(KW_INI_STRUC *);
+        std::string expected;
+    } cases[] = {
+        {"delete", 3, [](KW_INI_STRUC *p) { return KW_ini_delete(p); },
+         "; settings\n[Main]\n\n[Net]\nPort=5\n"},
+        {"replace", 6, [](KW_INI_STRUC *p) { return KW_ini_replace(p, u("Port=6\n")); },
+         "; settings\n[Main]\nName=x\n\n[Net]\nPort=6\n"},
+        {"insert after", 6, [](KW_INI_STRUC *p) { return KW_ini_insert(p, u("Host=h\n"), 1); },
+         kConfig + "Host=h\n"},
+        // No line end of its own: the next line runs on behind it.
+        {"insert without line end", 3, [](KW_INI_STRUC *p) { return KW_ini_insert(p, u("Joined=1"), 0); },
+         "; settings\n[Main]\nJoined=1Name=x\n\n[Net]\nPort=5\n"},
+    };
+    for (const Case &c : cases) {
+        const std::string path = open_file("edit.ini", kConfig);
+        ASSERT_EQ(KW_ini_goto(&ini, c.line), INI_OK);
+        ASSERT_EQ(c.edit(&ini), INI_OK) << c.name;
+        EXPECT_EQ(KW_ini_write(&ini), INI_OK) << c.name;
+        EXPECT_EQ(read_file(path), c.expected) << c.name;
+        ASSERT_EQ(KW_ini_close(&ini), INI_OK);
+    }
+}
+
+TEST_F(IniWrite, TwoWritesInARowAndEditsBetween) {
+    const std::string path = open_file("twice.ini", kConfig);
+    const std::uint16_t linenum_before = ini.linenum;
+    ASSERT_EQ(KW_ini_write(&ini), INI_OK);
+    ASSERT_EQ(KW_ini_write(&ini), INI_OK);
+    EXPECT_EQ(read_file(path), kConfig);
+    EXPECT_EQ(ini.linenum, linenum_before) << "a write does not move the current line";
+    ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
+    ASSERT_EQ(KW_ini_write(&ini), INI_OK);
+    EXPECT_EQ(read_file(path), kConfig.substr(std::strlen("; settings\n")));
+    expect_holds(ini, path);
+    EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"twice.ini"});
+}
+
+TEST_F(IniWrite, AHandleWithoutLinesWritesAnEmptyFile) {
+    const std::string path = open_file("empty.ini", kConfig);
+    while (ini.linetype != INI_LINE_NONE) {
+        ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
+    }
+    ASSERT_EQ(KW_ini_write(&ini), INI_OK);
+    EXPECT_EQ(read_file(path), "");
+    EXPECT_TRUE(fs::exists(path));
+}
+
+TEST_F(IniWrite, ALinkStaysALinkAndItsTargetGetsTheContent) {
+    const std::string target = dir.write("real.ini", kConfig);
+    const std::string link = dir.file("link.ini");
+    ASSERT_EQ(::symlink("real.ini", link.c_str()), 0);
+    ini = fresh_record();
+    kwtest::use_ledger(ini);
+    ASSERT_EQ(KW_ini_open(&ini, link.c_str(), KW_INI_READWRITE, 0), INI_OK);
+    ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
+    ASSERT_EQ(KW_ini_write(&ini), INI_OK);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::read_symlink(link), "real.ini");
+    EXPECT_EQ(read_file(target), kConfig.substr(std::strlen("; settings\n")));
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"link.ini", "real.ini"}));
+    expect_holds(ini, target);
+}
+
+TEST_F(IniWrite, PermissionBitsAreKept) {
+    for (unsigned mode : {0600u, 0640u, 0604u, 0755u, 0444u}) {
+        const std::string path = open_file("perm.ini", kConfig);
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
+        ASSERT_EQ(KW_ini_write(&ini), INI_OK) << std::oct << mode;
+        EXPECT_EQ(mode_of(path), mode) << std::oct << mode;
+        ASSERT_EQ(KW_ini_close(&ini), INI_OK);
+        fs::remove(path);
+    }
+}
+
+TEST_F(IniWrite, WriteAfterChangingTheWorkingFolderReachesTheSameFile) {
+    const fs::path home = fs::current_path();
+    TempDir elsewhere;
+    dir.write("rel.ini", kConfig);
+    fs::current_path(dir.path());
+    ini = fresh_record();
+    kwtest::use_ledger(ini);
+    ASSERT_EQ(KW_ini_open(&ini, "rel.ini", KW_INI_READWRITE, 0), INI_OK);
+    fs::current_path(elsewhere.path());
+    ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
+    const std::uint32_t status = KW_ini_write(&ini);
+    fs::current_path(home);
+    EXPECT_EQ(status, INI_OK);
+    EXPECT_EQ(read_file(dir.file("rel.ini")), kConfig.substr(std::strlen("; settings\n")));
+    EXPECT_TRUE(names_in(elsewhere.path()).empty()) << "nothing may appear in the new working folder";
+    expect_holds(ini, dir.file("rel.ini"));
+}
+
+// The disk fills up half way: a file size limit makes every write past it
+// fail, as a full disk would. A large text fails while the lines are
+// written; a small one sits in the stream's buffer, so that only the flush
+// can tell.
+TEST_F(IniWrite, AFailureHalfWayLeavesTheFileWholeAndNoStrayFile) {
+    struct Case {
+        const char *name;
+        rlim_t limit;
+        int lines;
+    } cases[] = {
+        {"failing while writing", 4096, 40},
+        {"failing only at the flush", 1024, 10},
+    };
+    for (const Case &c : cases) {
+        const std::string path = dir.write("big.ini", kConfig);
+        const int code = in_child([&] {
+            struct rlimit limit {c.limit, c.limit};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+                return 90;
+            }
+            std::signal(SIGXFSZ, SIG_IGN);
+            KW_INI_STRUC child = fresh_record();
+            if (KW_ini_open(&child, path.c_str(), KW_INI_READWRITE, 0) != INI_OK) {
+                return 91;
+            }
+            const std::string line = "k=" + std::string(240, 'v') + "\n";
+            for (int i = 0; i < c.lines; ++i) {
+                if (KW_ini_insert(&child, u(line.c_str()), 0) != INI_OK) {
+                    return 92;
+                }
+            }
+            const std::uint16_t linenum = child.linenum;
+            const std::uint32_t first = KW_ini_write(&child);
+            const std::uint32_t second = KW_ini_write(&child);
+            if (first != second) {
+                return 93;
+            }
+            if (priv(child)->pFile == nullptr || child.linenum != linenum || priv(child)->numlines != 6 + c.lines) {
+                return 94;  // the file and the lines in memory must be kept
+            }
+            return static_cast<int>(first);
+        });
+        EXPECT_EQ(code, INI_ERR_WRITE) << c.name;
+        EXPECT_EQ(read_file(path), kConfig) << c.name << ": the file must be untouched";
+        EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"big.ini"}) << c.name << ": a stray file is left";
+    }
+}
+
+TEST_F(IniWrite, AVanishedFolderGives34AndKeepsTheLines) {
+    const fs::path sub = dir.path() / "sub";
+    fs::create_directory(sub);
+    std::ofstream(sub / "gone.ini") << kConfig;
+    ini = fresh_record();
+    kwtest::use_ledger(ini);
+    ASSERT_EQ(KW_ini_open(&ini, (sub / "gone.ini").c_str(), KW_INI_READWRITE, 0), INI_OK);
+    ASSERT_EQ(KW_ini_goto(&ini, 3), INI_OK);
+    fs::remove_all(sub);
+    EXPECT_EQ(KW_ini_write(&ini), INI_ERR_REOPEN);
+    EXPECT_EQ(KW_ini_write(&ini), INI_ERR_REOPEN);
+    EXPECT_EQ(ini.linenum, 3);
+    EXPECT_EQ(text(ini.pLine), "Name=x\n");
+    EXPECT_EQ(priv(ini)->numlines, 6);
+    EXPECT_FALSE(fs::exists(sub));
+    EXPECT_TRUE(names_in(dir.path()).empty());
+}
+
+// An earlier reopen failed: the handle holds no file, and says so.
+TEST_F(IniWrite, NoFileHeldGives34) {
+    const std::string path = open_file("held.ini", kConfig);
+    std::fclose(priv(ini)->pFile);
+    priv(ini)->pFile = nullptr;
+    ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
+    EXPECT_EQ(KW_ini_write(&ini), INI_ERR_REOPEN);
+    EXPECT_EQ(read_file(path), kConfig);
+    EXPECT_EQ(KW_ini_close(&ini), INI_OK);
+}
+
+// A folder that refuses new files: the file is rewritten where it stands,
+// as long as the file itself may be written. Permissions do not bind root,
+// so a root run drops to an unprivileged user in a child process.
+TEST_F(IniWrite, AReadOnlyFolderFallsBackToRewritingInPlace) {
+    constexpr uid_t kNobody = 65534;
+    const bool root = ::geteuid() == 0;
+    const fs::path ro = dir.path() / "ro";
+    fs::create_directory(ro);
+    const std::string path = (ro / "cfg.ini").string();
+    std::ofstream(path) << kConfig;
+    if (root) {
+        ASSERT_EQ(::chown(ro.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);
+    }
+    ASSERT_EQ(::chmod(ro.c_str(), 0555), 0);
+
+    const int code = in_child([&] {
+        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+            return 77;
+        }
+        const std::string probe = (ro / "probe").string();
+        if (std::FILE *f = std::fopen(probe.c_str(), "w")) {
+            std::fclose(f);
+            ::unlink(probe.c_str());
+            return 78;  // the folder does not refuse new files here
+        }
+        KW_INI_STRUC child = fresh_record();
+        if (KW_ini_open(&child, path.c_str(), KW_INI_READWRITE, 0) != INI_OK) {
+            return 10;
+        }
+        if (KW_ini_delete(&child) != INI_OK || KW_ini_write(&child) != INI_OK) {
+            return 11;
+        }
+        if (priv(child)->pFile == nullptr) {
+            return 12;  // still held for reading and writing
+        }
+        // The disk fills up during the rewrite, with the text still in the
+        // stream's buffer: the flush reports it, and a later write repairs it.
+        struct rlimit limit {};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const rlim_t hard = limit.rlim_cur;
+        limit.rlim_cur = 1024;
+        std::signal(SIGXFSZ, SIG_IGN);
+        const std::string line = "k=" + std::string(240, 'v') + "\n";
+        for (int i = 0; i < 10; ++i) {
+            if (KW_ini_insert(&child, u(line.c_str()), 0) != INI_OK) {
+                return 16;
+            }
+        }
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || KW_ini_write(&child) != INI_ERR_WRITE) {
+            return 17;
+        }
+        limit.rlim_cur = hard;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            return 18;
+        }
+        for (int i = 0; i < 10; ++i) {
+            KW_ini_delete(&child);
+        }
+        if (KW_ini_write(&child) != INI_OK || priv(child)->pFile == nullptr) {
+            return 19;
+        }
+        // The file itself becomes read only: the in-place rewrite cannot
+        // even begin, the file is left as it is, and no file is held.
+        if (::chmod(path.c_str(), 0444) != 0 || KW_ini_delete(&child) != INI_OK) {
+            return 13;
+        }
+        if (KW_ini_write(&child) != INI_ERR_REOPEN || priv(child)->pFile != nullptr) {
+            return 14;
+        }
+        if (KW_ini_write(&child) != INI_ERR_REOPEN) {
+            return 15;
+        }
+        return 0;
+    });
+    ::chmod(ro.c_str(), 0755);
+    if (code == 77) {
+        GTEST_SKIP() << "running as root and cannot drop to an unprivileged user: "
+                        "a read-only folder cannot be made to refuse us";
+    }
+    if (code == 78) {
+        GTEST_SKIP() << "this file system lets us create files in a folder without write permission";
+    }
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(read_file(path), kConfig.substr(std::strlen("; settings\n")));
+    EXPECT_EQ(names_in(ro), std::set<std::string>{"cfg.ini"});
+}
+
+}  // namespace
