@@ -263,12 +263,208 @@ KW_API uint32_t KW_ini_goto(KW_INI_STRUC *pIni, uint16_t nth_line);
  */
 KW_API uint32_t KW_ini_find(KW_INI_STRUC *pIni, const unsigned char *Section, const unsigned char *Key, unsigned char *pFound);
 
-/* @@INI-EDIT@@ -- KW_ini_insert, KW_ini_delete, KW_ini_replace, KW_ini_write,
- * KW_ini_tokenize are documented in this section. */
+/* @@INI-EDIT@@ -- editing, writing back and tokenizing.
+ *
+ * The three edits work at the current line of a handle opened with mode 2
+ * and keep text, line table and current line in step: navigation, search,
+ * tokenizing and writing see the new text at once. Every check that can
+ * refuse an edit runs before anything changes, so a refused edit leaves the
+ * handle exactly as it was. pLine and pValue from before a successful edit
+ * are no longer valid after it. */
+
+/*
+ * KW_ini_insert() : add a line before or after the current line.
+ *
+ * Textline   the new line, zero-terminated, at most 255 bytes. It is stored
+ *            byte for byte, nothing added: a line meant to stand on its own
+ *            in the written file ends with its line end (0x0A); one without
+ *            runs into the following line on disk. It may point into the
+ *            handle's own text (pLine, say): it is copied before anything
+ *            moves.
+ * WhereFlag  0: before the current line (at the end position: after the last
+ *            line); 1: after the current line.
+ *
+ * On success the new line is current, whichever WhereFlag, and the lines
+ * behind it are numbered one higher.
+ *
+ * Room. The new line and its zero go into the free bytes after the text.
+ * When they do not fit, the text buffer grows once, by exactly 8,192 bytes:
+ * a block of the old size + 8,192 through alloc_mem, the text copied, the
+ * rest zeroed, and the old block given back through free_mem with its size.
+ * The grown size must stay within 65,535 bytes, so a buffer the engine
+ * started at 8,192 bytes stops at 57,344.
+ *
+ * A caller's buffer (opened with Filename NULL) is edited in place while the
+ * text fits in bufsize bytes. The first insert or replace that needs more
+ * moves the text, for good, into a block of bufsize + 8,192 bytes (only while
+ * that stays within 65,535) obtained through alloc_mem. The caller's buffer
+ * keeps the bytes it held at that moment; the engine never reads, writes or
+ * gives it back again, so the caller may reuse it, and bytes past bufsize are
+ * never touched at any time. pBuf, bufsize and usesize do not change (so
+ * KW_ini_write still answers 31). The caller learns of the move from pLine:
+ * whenever a line is current (linetype not 0, as after every successful
+ * insert or replace), pLine points into [pBuf, pBuf + bufsize) exactly as
+ * long as the text is still in the caller's buffer. KW_ini_close gives back
+ * the engine's block, never pBuf.
+ *
+ * @return 0 on success. Otherwise nothing has changed; checked in this order:
+ *   21 INI_ERR_HANDLE      the record is not open.
+ *   22 INI_ERR_MODE        the handle was opened with mode 1 (read only).
+ *   29 INI_ERR_WHERE       WhereFlag is neither 0 nor 1.
+ *   27 INI_ERR_LINE        WhereFlag 1 at the end position: nothing follows it.
+ *   30 INI_ERR_TEXT_FULL   Textline is longer than 255 bytes (it is read no
+ *                          further than its 256th byte): it does not fit a line.
+ *   26 INI_ERR_LEADING_SPACE  Textline begins with a space.
+ *   27 INI_ERR_LINE        Textline is malformed: '[' or '<' without its
+ *                          closing bracket, or another line without '=' that
+ *                          is no comment or empty line (an empty Textline too).
+ *   30 INI_ERR_TEXT_FULL   the line table already holds 4,095 lines, or the
+ *                          line does not fit and the buffer cannot grow within
+ *                          65,535 bytes.
+ *   other                  the failing result of alloc_mem, unchanged.
+ */
 KW_API uint32_t KW_ini_insert(KW_INI_STRUC *pIni, const unsigned char *Textline, unsigned char WhereFlag);
+
+/*
+ * KW_ini_delete() : remove the current line.
+ *
+ * The following line becomes current under the deleted line's number (the
+ * end position when the last line was deleted), and the lines behind are
+ * numbered one lower. The bytes freed at the end of the text are cleared to
+ * zero (in a caller's buffer as well, within bufsize). The buffer never
+ * shrinks; no memory is obtained or given back.
+ * @return 0; 21 INI_ERR_HANDLE; 22 INI_ERR_MODE (mode 1); 27 INI_ERR_LINE at
+ *         the end position (no current line). Nothing changes on a failure.
+ */
 KW_API uint32_t KW_ini_delete(KW_INI_STRUC *pIni);
+
+/*
+ * KW_ini_replace() : put Textline in the place of the current line.
+ *
+ * The new line keeps the old line's number and becomes current; its type and
+ * key length come from its own text (a key line may become a comment).
+ * Textline is taken as by KW_ini_insert. The new line is checked in full
+ * (length, classification, room, memory) before the old one goes, so a
+ * failed replace changes nothing and the old line stays. The old line's
+ * bytes count as free: a new line that fits in them plus the free bytes
+ * needs no growth; otherwise the text grows as for KW_ini_insert, and a
+ * caller's buffer may move out in the same way.
+ * @return 0 on success. Otherwise nothing has changed; checked in this order:
+ *   21 INI_ERR_HANDLE, 22 INI_ERR_MODE; 27 INI_ERR_LINE at the end position;
+ *   30 INI_ERR_TEXT_FULL for a Textline longer than 255 bytes; 26 or 27 when
+ *   Textline fails classification; 30 when it does not fit and the buffer
+ *   cannot grow within 65,535 bytes; or the failing result of alloc_mem.
+ */
 KW_API uint32_t KW_ini_replace(KW_INI_STRUC *pIni, const unsigned char *Textline);
+
+/*
+ * KW_ini_write() : write the lines back to the file they were loaded from.
+ *
+ * The file's new content is the stored lines in order, each exactly as
+ * stored up to its zero: no separator, no line end where a line has none, no
+ * byte-order mark. A file opened with mode 2 and written without edits thus
+ * keeps its bytes, as long as it holds no zero byte and its line ends are
+ * the host's. The file is written in text mode: on Windows every 0x0A goes
+ * to disk as CR LF; on POSIX hosts the bytes go as they are.
+ *
+ * The file is replaced, not rewritten in place. The lines go to a new file
+ * in the same folder (the file's name plus ".tmp-" and six characters),
+ * which is flushed and made durable (fsync; _commit on Windows) and then
+ * takes the file's place in one step (rename; ReplaceFileA on Windows), after
+ * which the folder is synced on POSIX hosts. So a reader, and a crash at any
+ * moment, finds the old content or the new one, never an empty or half
+ * written file; a crash may leave the new file behind under its temporary
+ * name. The new file gets the old one's permission bits (on POSIX also its
+ * owner and group where the process may set them; on Windows ReplaceFileA
+ * keeps attributes and security). Extended attributes and POSIX ACLs are not
+ * carried over, and other hard links to the file keep the old content.
+ *
+ * The file is found by the absolute, link-resolved path kept at the open: a
+ * change of working folder since then does not matter, and a file reached
+ * through a symbolic link stays a link whose target gets the new content.
+ * Afterwards the new file is held open for reading and writing ("r+"), so
+ * that editing and writing can go on.
+ *
+ * Fallback: when the folder refuses a new file (no permission to create one
+ * in it) while the file itself may be written, the file is rewritten where
+ * it stands: reopened with "w", which empties it, the lines written, flushed
+ * and synced, then reopened with "r+". Only on this path can a failure leave
+ * the file incomplete.
+ *
+ * No memory is obtained. The position, the lines and the published current
+ * line are the same after the call as before it, whatever the result.
+ *
+ * @return 0: written, and the new file is held.
+ *   21 INI_ERR_HANDLE  the record is not open, also after KW_ini_close: the
+ *                      close ends the record's use, its file included.
+ *   22 INI_ERR_MODE    the handle was opened with mode 1. File untouched.
+ *   31 INI_ERR_NO_FILE the handle was opened from a caller's buffer (pBuf is
+ *                      not NULL), also after its text moved out of it.
+ *   34 INI_ERR_REOPEN  - no file is held (an earlier reopen failed);
+ *                      - the new file could not be created beside the old
+ *                        one for another reason than permission (folder gone,
+ *                        no room for a new entry, name too long): the file is
+ *                        untouched and still held;
+ *                      - everything was written but the file could not be
+ *                        opened again: the new content is in place, no file
+ *                        is held, and every later write returns 34;
+ *                      - fallback: the file could not be reopened with "w":
+ *                        it is untouched, and no file is held any longer.
+ *   35 INI_ERR_WRITE   a line could not be written, or the flush or the sync
+ *                      to disk failed (a full disk shows here, never as 0),
+ *                      or the new file could not take the old one's place:
+ *                      the file is untouched, the temporary file removed, and
+ *                      the file held as before (should it then fail to open
+ *                      again, none is held and later writes return 34). In
+ *                      the fallback the file is left incomplete and its "w"
+ *                      stream is held, so that a later write can write every
+ *                      line again.
+ * The lines in memory are intact after every failure.
+ * Thread-safety: as for every INI call. The file is not locked: of two
+ * handles that write the same file, the last write wins.
+ */
 KW_API uint32_t KW_ini_write(KW_INI_STRUC *pIni);
+
+/*
+ * KW_ini_tokenize() : split the current key line's value at its commas.
+ *
+ * The value runs from the byte after the line's first '=' to the line end
+ * (0x0A) or the line's zero, whichever comes first; neither belongs to a
+ * token. Every comma ends a token, and nothing else is special: spaces stay,
+ * double quotes protect nothing, nothing is trimmed. The tokens go to
+ * pBuffer one after another, each followed by a zero unit, so a value with n
+ * commas gives n + 1 tokens, empty ones included (an empty value gives one
+ * empty token). Every other character is replaced by the handle's
+ * translation-table entry for its low 8 bits (KW_xlate_dummy, the identity,
+ * after every open).
+ *
+ * flags       bit 0 set: 16-bit output units, each the character byte beside
+ *             a zero byte: the zero byte first for a handle opened with
+ *             KW_INI_UTF16_BE, else the character byte first. The other bits
+ *             are not read.
+ * pNumTokens  receives the number of tokens.
+ * pTotalSize  receives the number of units written, zeros included (bytes for
+ *             8-bit output; the byte count of 16-bit output is twice that).
+ * pBuffer has no length: give room for the value's length plus one unit. For
+ * a line of at most 255 bytes, 255 bytes (8-bit output) or 510 bytes (16-bit
+ * output) always suffice.
+ *
+ * 16-bit text (opened with a nonzero UnicodeFlag): the value is read two
+ * bytes at a time from the byte after the first 0x3D byte, each pair one
+ * character in the handle's byte order, and reduced to its low 8 bits through
+ * the table. The scan stops at a character 0 or 0x000A, and at the line's
+ * terminating zero: a character may take that zero as its second byte, never
+ * a byte beyond it. As lines are stored as zero-terminated byte strings, a
+ * 16-bit text is cut into lines at every zero byte; 16-bit text is therefore
+ * carried only as far as characters without a zero byte, and a 16-bit comma
+ * or line end, low byte first, counts only as a line's last character (its
+ * high byte being the line's zero).
+ *
+ * Works in both modes and changes nothing in the handle.
+ * @return 0; 21 INI_ERR_HANDLE; 27 INI_ERR_LINE at the end position; 28
+ *         INI_ERR_NOT_KEY on a comment, empty or section line. On a failure
+ *         neither pBuffer nor the two counts are written.
+ */
 KW_API uint32_t KW_ini_tokenize(KW_INI_STRUC *pIni, unsigned char *pBuffer, unsigned char flags, uint16_t *pNumTokens, uint16_t *pTotalSize);
 /* @@END-INI-EDIT@@ */
 
