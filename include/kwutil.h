@@ -489,11 +489,90 @@ KW_API int32_t KW_MsgRSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, cha
  * Character translation
  * ====================================================================== */
 
-/* @@XLAT@@ -- the translation family is documented in this section. */
+/* @@XLAT@@ -- the translation family. */
+
+/*
+ * Translation tables. A table is 256 bytes: entry b is the byte that
+ * replaces byte b. The three below are constant data in read-only memory,
+ * never changed at run time, and may be read by any number of threads.
+ * KW_strxlt and KW_memxlt accept any 256-byte table, not only these.
+ *
+ * KW_xlate_ASC_EBC  ASCII to EBCDIC. Bytes 0x00-0x7F follow code page 037
+ *     except seven entries: 0x0A (line feed) gives 0x15, not 0x25; 0x1C
+ *     gives 0x22; 0x1E gives 0x35; '[' gives 0xAD; ']' gives 0xBD; '^'
+ *     gives 0x5F; '|' gives 0x6A. Bytes 0x80-0xFF pass through unchanged.
+ * KW_xlate_EBC_ASC  EBCDIC to ASCII. On the 128 codes that KW_xlate_ASC_EBC
+ *     makes of 0x00-0x7F it is the exact inverse of that table. Of the other
+ *     128 codes, 120 map to themselves and eight do not: 0x4A gives 0x9B,
+ *     0x4F gives '|', 0x8B '{', 0x8D '(', 0x8E '+', 0x9B '}', 0x9D ')' and
+ *     0xFA '|'.
+ * KW_xlate_dummy  the identity: entry b is b. Translating through it changes
+ *     nothing, for code that always translates and meets text already in
+ *     the wanted encoding.
+ *
+ * What callers may rely on:
+ *  - ASCII to EBCDIC and back restores every byte 0x00-0x7F.
+ *  - Neither conversion table is a permutation. Of the bytes 0x80-0xFF
+ *    taken to EBCDIC and back, 68 collide with the image of an ASCII
+ *    character and come back as that character (0xC1 stays 0xC1, the image
+ *    of 'A', and returns as 'A'; 0xE9 returns as 'Z'); six come back as
+ *    punctuation (0x8B, 0x8D, 0x8E, 0x9B, 0x9D, 0xFA); 54 come back
+ *    unchanged.
+ *  - EBCDIC to ASCII and back restores a code exactly when it is one of the
+ *    128 images of ASCII, or is 0x80 or above and KW_xlate_EBC_ASC leaves
+ *    it unchanged: 182 of the 256 codes.
+ *  - Several EBCDIC codes share one ASCII result: 0x4F, 0x6A and 0xFA all
+ *    give '|'; 0x05 and 0x09 both give tab (0x09). Only 0x15 gives line
+ *    feed; EBCDIC 0x25 gives 0x25.
+ */
 KW_API extern const unsigned char KW_xlate_ASC_EBC[256];
 KW_API extern const unsigned char KW_xlate_EBC_ASC[256];
 KW_API extern const unsigned char KW_xlate_dummy[256];
+
+/*
+ * KW_strxlt() : translate a zero-terminated string in place.
+ *
+ * string  the string, changed in place.
+ * table   a 256-byte translation table.
+ *
+ * From the first byte on, each byte is tested and, unless it is 0, replaced
+ * by table[byte]. The test is made before the byte is translated, so a
+ * table that maps a nonzero byte to 0 shortens the string only for later
+ * readers, not for this call. The terminating zero is neither translated
+ * nor moved, and nothing after it is read or written. Bytes are handled
+ * strictly one after another, so a table that lies inside the string is
+ * read as the earlier writes left it.
+ *
+ * Not checked: a NULL string or table, a table shorter than 256 bytes, a
+ * string without its terminator. Reentrant; no state is kept. One string
+ * must not be translated by two threads at the same time.
+ */
 KW_API void KW_strxlt(unsigned char *string, const unsigned char *table);
+
+/*
+ * KW_memxlt() : translate exactly len bytes in place.
+ *
+ * string  the buffer, changed in place.
+ * table   a 256-byte translation table.
+ * len     the number of bytes; 0 touches nothing.
+ *
+ * string[0] to string[len-1] are each replaced by table[byte], zero bytes
+ * included (a zero becomes table[0]). No byte before string[0] or past
+ * string[len-1] is read or written, and no table byte past table[255] is
+ * read.
+ *
+ * Long buffers are translated with the widest vector instructions the CPU
+ * offers (AVX-512 VBMI or AVX2 on x86), chosen anew on each call; the bytes
+ * produced are the same on every CPU. A buffer that overlaps its own table
+ * is translated strictly one byte after another, each byte looked up in the
+ * table as the earlier writes left it: translating a copy of a table
+ * through itself gives the same bytes as the plain loop
+ * for (i = 0; i < len; i++) string[i] = table[string[i]].
+ *
+ * Not checked: a NULL string or table, a table shorter than 256 bytes, a
+ * len beyond the buffer. Reentrant; no state is kept. One buffer must not
+ * be translated by two threads at the same time.
+ */
 KW_API void KW_memxlt(unsigned char *string, const unsigned char *table, uint32_t len);
 /* @@END-XLAT@@ */
 
