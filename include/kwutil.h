@@ -580,8 +580,46 @@ KW_API void KW_memxlt(unsigned char *string, const unsigned char *table, uint32_
  * General utilities
  * ====================================================================== */
 
-/* @@SORT@@ -- offset-array sort and search are documented in this section. */
+/* @@SORT@@ -- offset-array sort and search.
+ *
+ * An offset array is numdata unsigned 16-bit offsets into a data block pData:
+ * entry k designates the record at pData + offs[k], whose key is the cmplen
+ * bytes starting there, compared as unsigned bytes like memcmp (a zero byte
+ * is a byte like any other). Records may overlap or share a start; the block
+ * is only read, and no key byte outside pData[offs[k]] .. pData[offs[k] +
+ * cmplen - 1] is ever read. Pointers and sizes are not checked. Neither
+ * function allocates or keeps state: any number of threads may search one
+ * array, but an array must not be searched or sorted while it is sorted.
+ */
+
+/*
+ * KW_shellsort_offs() : sort the offsets by their records' keys, ascending.
+ *
+ * The permutation, equal keys included, is exactly that of this Shell sort:
+ * gaps numdata/2, numdata/4, ..., 1 (integer halving; 5, 2, 1 for 10
+ * entries); for each gap, passes over i = 0 .. numdata - 1 - gap that
+ * exchange entries i and i + gap when the key of i + gap is strictly less,
+ * repeated until a pass exchanges nothing. So equal keys are never exchanged
+ * with each other directly, but the sort is not stable: the larger gaps can
+ * change their relative order. (The same result is reached with far fewer
+ * comparisons by sorting each gap's chains by insertion, which is what runs.)
+ * numdata 0 or 1, or cmplen 0, changes nothing.
+ */
 KW_API void KW_shellsort_offs(uint16_t *offs, uint32_t numdata, uint32_t cmplen, const unsigned char *pData);
+
+/*
+ * KW_bsearch_offs() : find the entry whose record's key equals the cmplen
+ * bytes at pSearch, in an array sorted by KW_shellsort_offs with the same
+ * cmplen and pData.
+ *
+ * Binary search over low = 0 .. high = numdata - 1 probing median =
+ * (low + high) / 2. Where several entries have equal keys, the index returned
+ * is the first of them that this probe sequence meets, not necessarily the
+ * lowest; with cmplen 0 it is (numdata - 1) / 2. On an unsorted array the
+ * result is -1 or the index of some equal key.
+ * @return the index (0 .. numdata - 1), or -1 when no key is equal, also
+ *         for numdata 0. numdata must not exceed 2,147,483,647.
+ */
 KW_API int32_t KW_bsearch_offs(const unsigned char *pSearch, const uint16_t *offs, uint32_t numdata, uint32_t cmplen, const unsigned char *pData);
 /* @@END-SORT@@ */
 
