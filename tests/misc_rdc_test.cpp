@@ -576,6 +576,52 @@ TEST(RdcDecompress, MalformedStreamsStopAndReturnWhatWasWritten) {
     }
 }
 
+// The same faults deep inside long streams, where the expander moves whole
+// groups at a time: it must stop at the faulty item all the same.
+TEST(RdcDecompress, MalformedItemsInsideLongStreams) {
+    const auto literal_groups = [](Bytes &stream, Bytes &data, int groups) {
+        for (int g = 0; g < groups; ++g) {
+            stream.push_back(0x00);
+            stream.push_back(0x00);
+            for (int i = 0; i < 16; ++i) {
+                const auto c = static_cast<unsigned char>('A' + (g * 16 + i) % 26);
+                stream.push_back(c);
+                data.push_back(c);
+            }
+        }
+    };
+    struct Fault {
+        const char *name;
+        Bytes item;  // the group's third item, after two literals
+    };
+    const Fault faults[] = {
+        {"a short copy before the start", hex({0x3F, 0xFF})},
+        {"a long copy before the start", hex({0x2F, 0xFF, 0x00})},
+    };
+    for (const Fault &f : faults) {
+        SCOPED_TRACE(f.name);
+        Bytes stream;
+        Bytes data;
+        literal_groups(stream, data, 10);
+        stream.push_back(0x20);  // literal, literal, command, then literals
+        stream.push_back(0x00);
+        stream.push_back('x');
+        stream.push_back('y');
+        data.push_back('x');
+        data.push_back('y');
+        stream.insert(stream.end(), f.item.begin(), f.item.end());
+        for (int i = 0; i < 13; ++i) {
+            stream.push_back('z');
+        }
+        Bytes ignored;
+        literal_groups(stream, ignored, 10);
+        Bytes out(65535);
+        EXPECT_EQ(KW_RdcDecompress(stream.data(), static_cast<uint16_t>(stream.size()), out.data()), data.size());
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), out.begin()));
+        EXPECT_EQ(KW_RdcDecompressBound(stream.data(), static_cast<uint16_t>(stream.size()), out.data(), 65535), -1);
+    }
+}
+
 TEST(RdcDecompress, ExpansionPastTheLargestBlockStops) {
     // Sixteen runs of 4,114 bytes would make 65,824: the sixteenth does not fit.
     Bytes stream = hex({0xFF, 0xFF});

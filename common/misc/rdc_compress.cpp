@@ -22,6 +22,7 @@
 // decisions with less work: a 32-bit load gives the run test and the hash,
 // a candidate is rejected on one masked compare, and runs and matches are
 // measured eight bytes at a time. Loads never pass the end of the input.
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -45,11 +46,13 @@ typedef std::uint16_t slot_t;
 #endif
 constexpr unsigned char kEmptyByte = 0xFF;
 
+// The slot of the bytes b0 b1 b2 held in the low 24 bits of w (any bits
+// above them are masked out): ((b0 & 0x0F) << 8 | b1) is the low 16 bits of
+// w with their two bytes swapped, b2 << 4 is (w >> 12) & 0xFF0, b0 >> 4 is
+// (w >> 4) & 0x0F.
 inline std::uint32_t slot_of(std::uint32_t w) noexcept {
-    const std::uint32_t b0 = w & 0xFFu;
-    const std::uint32_t b1 = (w >> 8) & 0xFFu;
-    const std::uint32_t b2 = (w >> 16) & 0xFFu;
-    return (((b0 & 0x0Fu) << 8 | b1) ^ (b0 >> 4 | b2 << 4)) & 0x0FFFu;
+    const std::uint32_t swapped = std::rotl(static_cast<std::uint16_t>(w), 8);
+    return (swapped ^ ((w >> 12) & 0x0FF0u) ^ ((w >> 4) & 0x0Fu)) & 0x0FFFu;
 }
 
 // Length of the run at s, whose first three bytes are known to be equal,
@@ -86,91 +89,154 @@ inline std::uint32_t match_length(const unsigned char *a, const unsigned char *b
 
 inline unsigned char lo(std::uint32_t v) noexcept { return static_cast<unsigned char>(v & 0xFFu); }
 
+// The compressor's running state. The control bits carry a marker bit above
+// the group's items: it starts at bit 0 and reaches bit 16 when the group
+// holds 16 items, which saves keeping a count.
+struct Coder {
+    const unsigned char *const in;
+    unsigned char *const out;
+    const std::int64_t group_limit;  // a new group's control word must end at or below this
+    unsigned char *op;               // end of the output
+    unsigned char *ctrl;             // the current group's control word
+    std::uint32_t bits;              // marker, then one bit per item, first item highest
+};
+
+constexpr std::uint32_t kMarker = 1;
+constexpr std::uint32_t kGroupFull = kMarker << kGroupItems;
+
+inline void put_control(unsigned char *at, std::uint32_t bits) noexcept {
+    at[0] = lo(bits >> 8);
+    at[1] = lo(bits);
+}
+
+// Close a full group and open the next. False: the next group could end past
+// the input's length, so the input must be stored instead.
+inline bool next_group(Coder &c) noexcept {
+    put_control(c.ctrl, c.bits);  // the marker sits at bit 16, out of the word
+    c.ctrl = c.op;
+    c.op += 2;
+    c.bits = kMarker;
+    return c.op - c.out <= c.group_limit;
+}
+
+inline void put_run(Coder &c, std::uint32_t count, unsigned char b) noexcept {
+    if (count <= kMaxShortRun) {
+        c.op[0] = lo(count - kMinItem);
+        c.op[1] = b;
+        c.op += 2;
+    } else {
+        const std::uint32_t k = count - (kMaxShortRun + 1);
+        c.op[0] = lo(kCodeLongRun << 4 | (k & 0x0Fu));
+        c.op[1] = lo(k >> 4);
+        c.op[2] = b;
+        c.op += 3;
+    }
+    c.bits = c.bits << 1 | 1u;
+}
+
+// A short or a long copy, written without a branch on which: the third byte
+// goes to op[2] for a long copy and harmlessly repeats op[1] for a short one.
+inline void put_copy(Coder &c, std::uint32_t count, std::uint32_t distance) noexcept {
+    const std::uint32_t d = distance - kMinItem;
+    const std::uint32_t is_long = count > kMaxShortCopy ? 1u : 0u;
+    const std::uint32_t code = is_long != 0 ? kCodeLongCopy : count;
+    c.op[0] = lo(code << 4 | (d & 0x0Fu));
+    c.op[1] = lo(d >> 4);
+    c.op[1 + is_long] = is_long != 0 ? lo(count - (kMaxShortCopy + 1)) : lo(d >> 4);
+    c.op += 2 + is_long;
+    c.bits = c.bits << 1 | 1u;
+}
+
+// Code one item at position p, with at least 3 of the n input bytes left.
+// kWide: at least 16 bytes are left, and v holds the first 8; otherwise v
+// holds the first three (and the fourth, when there is one, above them).
+// Returns the number of input bytes the item covers.
+template <bool kWide>
+[[gnu::always_inline]] inline std::uint32_t code_item(Coder &c, slot_t *table, std::uint32_t p, std::uint32_t n,
+                                                      std::uint64_t v) noexcept {
+    const unsigned char *const in = c.in;
+    const auto w = static_cast<std::uint32_t>(v);
+    // Run test: b0 == b1 and b1 == b2.
+    if (((w ^ (w >> 8)) & 0xFFFFu) == 0) [[unlikely]] {
+        const std::uint32_t remain = n - p;
+        const std::uint32_t count = run_length(in + p, remain < kMaxRun ? remain : kMaxRun);
+        put_run(c, count, lo(w));
+        return count;
+    }
+    const std::uint32_t slot = slot_of(w);
+    const std::uint32_t q = table[slot];
+    table[slot] = static_cast<slot_t>(p);
+    // An empty slot holds a value above p: its distance wraps to a huge value.
+    // A copy may not reach p, so a distance below 3 never yields one. For a
+    // candidate out of range position 0 stands in, so that the load needs no
+    // branch of its own and touches a line that stays in the cache (q <= p - 1
+    // and n >= 19: as many bytes are inside the input at either as at p).
+    const std::uint32_t distance = p - q;
+    const bool near = distance - kMinItem <= kMaxDistance - kMinItem;
+    const std::uint32_t ref = q & (0u - static_cast<std::uint32_t>(near));
+    const std::uint64_t diff = (kWide ? load64(in + ref) : load32(in + ref)) ^ v;
+    if (near & ((diff & 0xFFFFFFu) == 0)) {
+        const std::uint32_t remain = n - p;
+        std::uint32_t max = remain < kMaxCopy ? remain : kMaxCopy;
+        max = distance < max ? distance : max;
+        std::uint32_t count;
+        if constexpr (kWide) {
+            // The first 16 bytes without a branch: 8 from the loads already
+            // made, 8 more whether or not they are needed.
+            const std::uint64_t diff2 = load64(in + ref + 8) ^ load64(in + p + 8);
+            const auto head = static_cast<std::uint32_t>(std::countr_zero(diff)) / 8;
+            const auto tail = static_cast<std::uint32_t>(std::countr_zero(diff2)) / 8;
+            count = head < 8 ? head : 8 + tail;
+            if (count == 16 && max > 16) {
+                count += match_length(in + ref + 16, in + p + 16, max - 16);
+            }
+            count = count < max ? count : max;
+        } else {
+            count = kMinItem + match_length(in + ref + kMinItem, in + p + kMinItem, max - kMinItem);
+        }
+        put_copy(c, count, distance);
+        return count;
+    }
+    *c.op++ = lo(w);
+    c.bits <<= 1;
+    return 1;
+}
+
 // Compress n (19 .. 65,535) bytes; the table must hold kHashSlots slots.
 std::uint16_t compress_block(const unsigned char *in, std::uint32_t n, unsigned char *out, slot_t *table) noexcept {
     std::memset(table, kEmptyByte, kHashSlots * sizeof(slot_t));
-    // A group may start only while its control word ends at or below n - 48.
-    const std::int64_t group_limit = static_cast<std::int64_t>(n) - kGroupBytes;
+    Coder c{in, out, static_cast<std::int64_t>(n) - kGroupBytes, out + 2, out, kMarker};
+    std::uint32_t p = 0;
 
-    std::uint32_t p = 0;         // the anchor: next input byte to code
-    std::uint32_t o = 2;         // bytes of output, the reserved control word included
-    std::uint32_t ctrl_pos = 0;  // where the current group's control word goes
-    std::uint32_t bits = 0;      // control bits of the current group, first item highest
-    std::uint32_t items = 0;     // items in the current group
-
-    while (p < n) {
-        if (items == kGroupItems) {
-            out[ctrl_pos] = lo(bits >> 8);
-            out[ctrl_pos + 1] = lo(bits);
-            ctrl_pos = o;
-            o += 2;
-            bits = 0;
-            items = 0;
-            if (static_cast<std::int64_t>(o) > group_limit) {
-                std::memcpy(out, in, n);
-                return static_cast<std::uint16_t>(n);
-            }
+    // While 16 bytes remain, one load gives the run test, the hash and the
+    // first eight bytes of a copy.
+    while (p + 16 <= n) {
+        if (c.bits >= kGroupFull && !next_group(c)) [[unlikely]] {
+            std::memcpy(out, in, n);
+            return static_cast<std::uint16_t>(n);
         }
-        ++items;
-        const std::uint32_t remain = n - p;
-        if (remain >= kMinItem) {
-            const std::uint32_t w = remain >= 4 ? load32(in + p)
-                                                : (std::uint32_t{in[p]} | std::uint32_t{in[p + 1]} << 8 |
-                                                   std::uint32_t{in[p + 2]} << 16);
-            // Run test: b0 == b1 and b1 == b2.
-            if (((w ^ (w >> 8)) & 0xFFFFu) == 0) {
-                const std::uint32_t count = run_length(in + p, remain < kMaxRun ? remain : kMaxRun);
-                const unsigned char b = in[p];
-                if (count <= kMaxShortRun) {
-                    out[o] = lo(count - kMinItem);
-                    out[o + 1] = b;
-                    o += 2;
-                } else {
-                    const std::uint32_t c = count - (kMaxShortRun + 1);
-                    out[o] = lo(kCodeLongRun << 4 | (c & 0x0Fu));
-                    out[o + 1] = lo(c >> 4);
-                    out[o + 2] = b;
-                    o += 3;
-                }
-                bits = bits << 1 | 1u;
-                p += count;
-                continue;
-            }
-            const std::uint32_t slot = slot_of(w);
-            const std::uint32_t q = table[slot];
-            table[slot] = static_cast<slot_t>(p);
-            // Wraps to a huge value for an empty slot (q above p).
-            const std::uint32_t distance = p - q;
-            // A copy may not reach p, so a distance below 3 never yields one.
-            // q <= p - 1 <= n - 4: four bytes at q are inside the input.
-            if (distance - kMinItem <= kMaxDistance - kMinItem && ((load32(in + q) ^ w) & 0xFFFFFFu) == 0) {
-                std::uint32_t max = remain < kMaxCopy ? remain : kMaxCopy;
-                max = distance < max ? distance : max;
-                const std::uint32_t count =
-                    kMinItem + match_length(in + q + kMinItem, in + p + kMinItem, max - kMinItem);
-                const std::uint32_t d = distance - kMinItem;
-                if (count <= kMaxShortCopy) {
-                    out[o] = lo(count << 4 | (d & 0x0Fu));
-                    out[o + 1] = lo(d >> 4);
-                    o += 2;
-                } else {
-                    out[o] = lo(kCodeLongCopy << 4 | (d & 0x0Fu));
-                    out[o + 1] = lo(d >> 4);
-                    out[o + 2] = lo(count - (kMaxShortCopy + 1));
-                    o += 3;
-                }
-                bits = bits << 1 | 1u;
-                p += count;
-                continue;
-            }
-        }
-        out[o++] = in[p++];
-        bits <<= 1;
+        p += code_item<true>(c, table, p, n, load64(in + p));
     }
-    bits <<= kGroupItems - items;
-    out[ctrl_pos] = lo(bits >> 8);
-    out[ctrl_pos + 1] = lo(bits);
-    return static_cast<std::uint16_t>(o);
+    // The last 15 bytes or fewer.
+    while (p < n) {
+        if (c.bits >= kGroupFull && !next_group(c)) {
+            std::memcpy(out, in, n);
+            return static_cast<std::uint16_t>(n);
+        }
+        if (n - p >= 4) {
+            p += code_item<false>(c, table, p, n, load32(in + p));
+        } else if (n - p == kMinItem) {
+            p += code_item<false>(c, table, p, n,
+                                  std::uint32_t{in[p]} | std::uint32_t{in[p + 1]} << 8 | std::uint32_t{in[p + 2]} << 16);
+        } else {
+            *c.op++ = in[p++];
+            c.bits <<= 1;
+        }
+    }
+    // Align the last group's bits to bit 15: the marker tells how many there are.
+    const auto items = static_cast<std::uint32_t>(std::bit_width(c.bits)) - 1;
+    put_control(c.ctrl, (c.bits ^ (kMarker << items)) << (kGroupItems - items));
+    return static_cast<std::uint16_t>(c.op - out);
 }
 
 }  // namespace
