@@ -732,6 +732,31 @@ KW_API uint16_t KW_RdcDecompress(const unsigned char *inbuff, uint16_t inbuff_le
  *         stream was refused. Reentrant.
  */
 KW_API int32_t KW_RdcDecompressBound(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff, uint32_t outbuff_size);
+/*
+ * Buffer scrambling.
+ *
+ * KW_crbrk() scrambles bufsize bytes of buffer in place; KW_dcprc() restores
+ * them. Each undoes the other for every buffer and length: KW_dcprc after
+ * KW_crbrk gives the original back, and so does KW_crbrk after KW_dcprc.
+ * The length does not change and nothing is added: no header, no checksum.
+ *
+ * The scrambling is a keystream XOR, not encryption: it keeps text from
+ * being read at a glance and offers no protection against anyone who has
+ * this library. The keystream comes from one of 64 key strings built into
+ * the library, chosen per buffer from its own bytes, with a start point
+ * also taken from the buffer. Bytes 0 and 39 are only XORed with a fixed
+ * one-byte mask (one value for buffers under 40 bytes, another for longer
+ * ones), because they carry the key choice: a 1-byte buffer is therefore
+ * only XORed with that mask, and scrambling it twice restores it. In
+ * general scrambling twice does not restore a buffer (the second pass
+ * chooses its key from the scrambled bytes): restore with KW_dcprc.
+ *
+ * A buffer scrambled by this library can be restored only by a library with
+ * the same key table; the table is fixed for good.
+ *
+ * bufsize 0 reads and writes nothing (buffer may then be NULL). No result.
+ * Reentrant; one buffer must not be scrambled by two threads at once.
+ */
 KW_API void KW_crbrk(unsigned char *buffer, uint32_t bufsize);
 KW_API void KW_dcprc(unsigned char *buffer, uint32_t bufsize);
 KW_API int32_t KW_FastTextFind(int32_t txtlen, unsigned char *txt, int32_t patlen, unsigned char *pat);
