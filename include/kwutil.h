@@ -759,6 +759,27 @@ KW_API int32_t KW_RdcDecompressBound(const unsigned char *inbuff, uint16_t inbuf
  */
 KW_API void KW_crbrk(unsigned char *buffer, uint32_t bufsize);
 KW_API void KW_dcprc(unsigned char *buffer, uint32_t bufsize);
+/*
+ * KW_FastTextFind() : count the occurrences of a pattern in a text.
+ *
+ * The text's txtlen bytes are at txt[1 .. txtlen], the pattern's patlen
+ * bytes at pat[1 .. patlen]; index 0 of each buffer is a reserved slot that
+ * the function overwrites: after every call, whatever the lengths, txt[0]
+ * holds 0xFF and pat[0] holds 0xFE (stored first, before the search). Only
+ * txt[0 .. txtlen] and pat[0 .. patlen] are accessed; no terminator is needed
+ * or looked at, and nothing else is changed.
+ *
+ * Comparison is exact byte equality (case-sensitive), over all 256 byte
+ * values: bytes above 127, and text bytes equal to 0xFE or 0xFF, are counted
+ * like any other. Every position at which the pattern occurs counts, so
+ * overlapping occurrences are included ("aa" occurs 3 times in "aaaa").
+ *
+ * @return the number of occurrences, never negative; 0 when there is none,
+ *         when txtlen < patlen (a negative txtlen included), and when patlen
+ *         is 0 or negative (the slots are stored all the same).
+ * Reentrant; keeps nothing between calls. Two threads must not search with
+ * the same text or pattern buffer at once, since both write index 0.
+ */
 KW_API int32_t KW_FastTextFind(int32_t txtlen, unsigned char *txt, int32_t patlen, unsigned char *pat);
 KW_API void KW_GetString(unsigned char *ReadString, uint16_t StringLen);
 /* @@END-MISC@@ */
