@@ -26,7 +26,7 @@ const char kIni[] =
     "<Logging>\n"
     "Level=info\n";
 
-class KwtoolIni : public ::testing::Test {
+class KwtoolIni : public kwtest::KwtoolTest {
 protected:
     kwtest::TempDir dir;
     std::string path = dir.write("app.ini", kIni);

@@ -26,10 +26,14 @@ std::string catalog_119() {
     return c;
 }
 
-class KwtoolMsg : public ::testing::Test {
+class KwtoolMsg : public kwtest::KwtoolTest {
 protected:
     kwtest::TempDir dir;
     void SetUp() override {
+        kwtest::KwtoolTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
         dir.write("src.txt", kSource);
         const auto r = run_kwtool(dir, {"msg", "compile", "src.txt", "-o", "ab.cat"});
         ASSERT_EQ(r.status, 0) << r.err;
@@ -78,6 +82,7 @@ TEST_F(KwtoolMsg, ArgumentsFollowTheirSpecifiers) {
         const char *out;
     } cases[] = {
         {{"1", "7", "x"}, 0, "CD00001I - x before 7\n"},  // arguments in position order
+        {{"1", "--", "-7", "-x"}, 0, "CD00001I - -x before -7\n"},  // texts that begin with '-'
         {{"2", "A", "255", "8", "4294967295"}, 0, "CD00002I - char A hex FF oct 10 unsigned 4294967295\n"},
         {{"2", "66", "0xff", "0", "1"}, 0, "CD00002I - char B hex FF oct 0 unsigned 1\n"},
         {{"3"}, 0, "CD00003I - no arguments, 100% sure\n"},

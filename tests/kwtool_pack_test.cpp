@@ -54,7 +54,7 @@ std::string be(std::uint64_t v, int bytes) {
     return s;
 }
 
-class KwtoolPack : public ::testing::Test {
+class KwtoolPack : public kwtest::KwtoolTest {
 protected:
     kwtest::TempDir dir;
 

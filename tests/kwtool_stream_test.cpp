@@ -25,7 +25,7 @@ std::string through(std::string s, const unsigned char *table) {
     return s;
 }
 
-class KwtoolStreams : public ::testing::Test {
+class KwtoolStreams : public kwtest::KwtoolTest {
 protected:
     kwtest::TempDir dir;
 };

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "test_support.h"
 
 extern char **environ;
@@ -42,8 +44,24 @@ inline std::string slurp(const std::string &path) {
     return out;
 }
 
+#ifdef KWTOOL_BIN
 inline std::string kwtool_path() { return KWTOOL_BIN; }
 inline std::string installed_samples() { return KWTOOL_SAMPLES; }
+#else
+inline std::string kwtool_path() { return std::string(); }  // kwtool is not part of this build
+inline std::string installed_samples() { return std::string(); }
+#endif
+
+// The fixture every kwtool test starts from: skipped when the build has no
+// installed kwtool to run.
+class KwtoolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (kwtool_path().empty()) {
+            GTEST_SKIP() << "kwtool is not built here (KW_BUILD_TOOLS or KW_INSTALL is off)";
+        }
+    }
+};
 
 // Run kwtool with args (argv[0] added) in folder dir, feeding stdin_data.
 inline run_result run_kwtool(const TempDir &dir, const std::vector<std::string> &args,

@@ -129,8 +129,15 @@ void ini_demo(const work_folder &w) {
             shown += (shown.empty() ? "" : " ") + in_quotes(t);
         }
         step("ini tokens app.ini Database Replicas -> " + shown);
+        bool exact = true;
+        try {
+            ini_ops::get(f, path, "Network", "Retry");
+        } catch (const failure &) {
+            exact = false;
+        }
+        check(!exact, "'Retry' must not match the key 'Retry '");
         step("ini get app.ini Network Retry -> not found: the key is 'Retry ' (names are not trimmed); "
-             "'Retry*' finds it: " + ini_ops::get(f, path, "Network", "Retry*"));
+             "'Retry*' finds it: " + in_quotes(ini_ops::get(f, path, "Network", "Retry*")));
     }
     {
         auto f = ini_ops::open_for_editing(path);

@@ -175,7 +175,8 @@ void add_msg_commands(CLI::App &app) {
     format->add_flag("--raw", a->raw, "print an EBCDIC catalog's text as EBCDIC bytes, untranslated");
     format->footer("Each argument is a text for %s and a number for the other conversions (decimal, or 0x\n"
                    "hexadecimal); for %c a single character stands for itself. A number the catalog does not\n"
-                   "hold prints the not-found entry and exits with status 1.");
+                   "hold prints the not-found entry and exits with status 1. Put -- before the arguments when a\n"
+                   "text begins with '-':  kwtool msg format CAT AB 7 -- -x");
     format->callback([a] {
         const auto r = msg_ops::format(a->catalog, a->appid, a->number, a->values, a->strip, a->raw);
         std::fwrite(r.text.data(), 1, r.text.size(), stdout);
