@@ -209,8 +209,8 @@ KW_XLAT_TARGET_AVX512 inline void memxlt_avx512(unsigned char *string, const uns
 #endif  // KW_XLAT_X86
 
 // The paths this CPU (and operating system) can run: a set of kPath* bits,
-// kPathBytewise and kPathScalar always among them. Asked afresh on every call; the answer is a
-// flag read once the runtime has probed the CPU.
+// kPathBytewise and kPathScalar always among them. Asked afresh on every
+// call; each answer is a flag read once the runtime has probed the CPU.
 inline unsigned supported_paths() {
     unsigned paths = kPathBytewise | kPathScalar;
 #if KW_XLAT_X86
