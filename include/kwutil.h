@@ -781,6 +781,49 @@ KW_API void KW_dcprc(unsigned char *buffer, uint32_t bufsize);
  * the same text or pattern buffer at once, since both write index 0.
  */
 KW_API int32_t KW_FastTextFind(int32_t txtlen, unsigned char *txt, int32_t patlen, unsigned char *pat);
+/*
+ * KW_GetString() : read one line typed at the console into ReadString.
+ *
+ * ReadString  the caller's buffer of StringLen bytes; it receives at most
+ *             StringLen - 1 characters and a terminating 0.
+ *
+ * Keys are read one at a time, without echo and without waiting for a line,
+ * and handled as they come:
+ *   Backspace (0x08)   erases the last character: writes BS, space, BS;
+ *                      on an empty line it rings the bell (0x07).
+ *   a printable key    (isprint in the current locale; 0x20 to 0x7E in the
+ *                      "C" locale) is echoed and stored while there is room;
+ *                      with the buffer full it rings the bell.
+ *   Enter (0x0D)       ends the line; it is neither stored nor echoed, and no
+ *                      line feed is written: the cursor stays after the text.
+ *   the end of input   ends the line as Enter would (end of file, a closed
+ *                      terminal, a read error).
+ *   anything else      rings the bell and changes nothing: control keys,
+ *                      Escape, a line feed, and a cursor or function key as a
+ *                      whole, with one bell (its codes never type letters).
+ * Then ReadString[length] = 0. Echo and bells go to standard output, one
+ * character at a time, each flushed.
+ *
+ * Where the keys come from:
+ *  - Windows: _getch. The prefix 0x00 or 0xE0 and the code after it are one
+ *    key (refused).
+ *  - POSIX, standard input a terminal: for the duration of the call the
+ *    terminal is in raw mode (no echo, no line buffering, no signal keys, CR
+ *    kept as CR); its settings are put back before the function returns.
+ *    The terminal's erase character (usually 0x7F) counts as Backspace. An
+ *    escape sequence - ESC, then '[' or 'O', parameters and a final byte
+ *    0x40 to 0x7E - is one key (refused). After an ESC the function waits up
+ *    to 50 ms for the next byte: if none comes, that was the Escape key
+ *    itself; if one comes that does not open a sequence, Escape is refused
+ *    and that byte is the next key.
+ *  - POSIX, standard input a pipe or a file: every byte is one key, with no
+ *    interpretation (ESC [ A are three keys; only 0x0D or the end of input
+ *    ends the line).
+ *
+ * StringLen 0: returns at once, reading no key and writing nothing.
+ * Blocks until the line ends. Keeps no state between calls; concurrent calls
+ * would share the one console.
+ */
 KW_API void KW_GetString(unsigned char *ReadString, uint16_t StringLen);
 /* @@END-MISC@@ */
 
