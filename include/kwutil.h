@@ -472,17 +472,263 @@ KW_API uint32_t KW_ini_tokenize(KW_INI_STRUC *pIni, unsigned char *pBuffer, unsi
  * Message catalogs
  * ====================================================================== */
 
-/* @@MSG@@ -- the message family is documented in this section. */
+/* @@MSG@@ -- the message family: catalogs, their format, and formatting.
+ *
+ * A message catalog holds the numbered message texts of one application. It
+ * is loaded once (KW_MsgOpen) into a caller's 32-byte handle, formatted any
+ * number of times (KW_MsgSprintf, KW_MsgVSprintf, KW_MsgRSprintf and their
+ * bounded twins) and closed once (KW_MsgClose).
+ *
+ * Catalog file (also the layout of a catalog built into an application),
+ * at most 65,535 bytes, three sections without gaps:
+ *
+ *   offset  length     content
+ *   0       32         header
+ *   32      arraysize  offset array: num_msgs entries of 2 bytes, big-endian
+ *   32+arraysize  txtsize  text area: the texts, each ending with a zero byte
+ *
+ *   header  offset width field
+ *           0      4     signature: four bytes 0x99
+ *           4      1     encoding: 2 = EBCDIC, any other value (1) = ASCII
+ *           5      1     unicode_high_low: not read
+ *           6      1     IsCFileGenerate: 0 in a file, nonzero when built in
+ *           7      1     flags: not read
+ *           8      2     num_msgs, big-endian (first byte * 256 + second)
+ *           10     2     arraysize, big-endian: 2 * num_msgs
+ *           12     2     txtsize, big-endian
+ *           14     18    reserved: not read
+ *
+ * Each entry of the offset array is a text's offset from the start of the
+ * text area. Every text begins with its 7-character key: the 2-character
+ * application ID in upper case and the message number as 5 decimal digits
+ * (AB00042). The entries are ordered by the keys' bytes, compared as unsigned
+ * bytes (KW_shellsort_offs with cmplen 7 produces that order). Entry 0, the
+ * smallest key, is the not-found entry: it is formatted, with the requested
+ * number as argument 1, for any number the catalog does not hold.
+ *
+ * EBCDIC catalogs: texts AND keys are stored in the catalog's encoding (AB00042
+ * is C1 C2 F0 F0 F0 F4 F2). The caller always gives the application ID in the
+ * platform's encoding (ASCII); it is upper-cased, translated with
+ * KW_xlate_ASC_EBC and the digits generated in EBCDIC before the key meets
+ * the catalog's bytes; KW_MsgRSprintf's application check is made the same
+ * way. The output is EBCDIC; s values are copied as they are, so pass them in
+ * EBCDIC too. Translate the result with KW_xlate_EBC_ASC to get the text an
+ * ASCII catalog of the same messages gives.
+ *
+ * Specifiers in a text (all characters in the catalog's encoding):
+ *
+ *   % position ! [-] [width] [.precision] [l] conversion !
+ *
+ *   position   1 to 9: argument 1 to 9 of the call
+ *   -          left-justify (fill after the text); default right-justify
+ *   width      decimal; a leading 0 makes the fill '0' instead of blank, on
+ *              either side (%1!-05d! of 42 is 42000, %1!05d! of -42 is 00-42)
+ *   .precision decimal; cuts the converted text, numbers included, to that
+ *              many characters (%1!.2d! of 12345 is 12); 0 means no cut
+ *   l          accepted and ignored: every number is 32 bits
+ *   conversion c (one byte, none for 0), s (text), d (signed decimal),
+ *              u (unsigned decimal), o (octal), x or X (hexadecimal, always
+ *              upper case)
+ *   %%         one percent sign
+ *
+ * Arguments are taken in position order, whatever the order of the
+ * specifiers in the text, so a text's positions must be 1, 2, ... without
+ * gaps or repeats, and the caller passes argument 1 first. A text holds at
+ * most 9 specifiers. Each specifier's argument kind is judged by its last
+ * character before the closing '!' (a specifier is read up to its second
+ * '!', at most 20 characters): X c d i o u x take a 32-bit number (int32_t
+ * or uint32_t, even with l -- never a 64-bit long), s a text.
+ *
+ * What unusual texts give (none reads outside the text, the arguments or the
+ * tables, and the bounded twins never write outside the buffer):
+ *  - a text ending right after '%' or inside a specifier before its first
+ *    '!', a position outside 1 to 9 (also a missing one), an unknown
+ *    conversion (i included: it takes an argument but is not formatted) or a
+ *    text ending right before the conversion: the output ends where the
+ *    specifier starts;
+ *  - a specifier missing only its closing '!' at the very end of the text is
+ *    converted;
+ *  - a specifier of fewer than 2 characters (a text ending in %x) takes no
+ *    argument;
+ *  - specifiers after the ninth take no argument of their own; they are still
+ *    formatted from their position's argument;
+ *  - specifiers with the same first character take their arguments in the
+ *    order in which they appear in the text;
+ *  - a position that received no argument, or one of the other kind (a text
+ *    where a number is wanted or the reverse), formats as 0 or as the empty
+ *    text; a NULL s argument formats as the empty text;
+ *  - widths and precisions above 2,147,483,647 count as that value, and a
+ *    length above it is returned as 2,147,483,647.
+ *
+ * Thread-safety: an open catalog is only read, by any number of threads at
+ * once. The formatting calls upper-case the caller's appID in place, so
+ * threads must not share a writable appID that is not upper case already.
+ * Opening and closing one handle are the caller's to serialise.
+ */
 
 /* The caller's catalog handle: exactly 32 bytes on every host, any
- * alignment. Filled by KW_MsgOpen, read by the formatting calls. */
+ * alignment. Filled by KW_MsgOpen, read by the formatting calls. A copy of an
+ * open handle is an equally good handle of the same catalog. */
 typedef struct KW_MSG_CATALOG { unsigned char _[32]; } KW_MSG_CATALOG, *PKW_MSG_CATALOG;
 
+#define KW_MSG_ERR         10    /* KW_MsgOpen / KW_MsgClose failed */
+#define KW_MSG_STRIP_KEY    1    /* flags bit 0: drop the first 11 characters */
+#define KW_MSG_BAD_HANDLE (-1)   /* bounded twins: the handle is not open */
+#define KW_MSG_WRONG_APP  (-2)   /* KW_MsgRSnprintf: catalog of another application */
+
+/*
+ * KW_MsgOpen() : load a catalog file, or adopt a catalog built into the
+ * application, into the handle pCatalog.
+ *
+ * pCatalogName  path of a catalog file, or NULL or "" for none. The file is
+ *               read whole, in binary, into one block of its length obtained
+ *               from alloc_mem (or malloc when alloc_mem is NULL).
+ * pDefault      a complete, writable built-in catalog image (header, array,
+ *               texts, IsCFileGenerate nonzero), or NULL. It is used when no
+ *               name is given or the file cannot be opened -- never in place
+ *               of a file that exists but is refused. It stays the
+ *               application's; its offset array is converted in place, so it
+ *               can be opened once only.
+ * alloc_mem, free_mem  memory callbacks or NULL. free_mem is used only to
+ *               hand back the block of a refused file; with alloc_mem but no
+ *               free_mem such a block cannot be handed back and is kept.
+ * pCatalog      the caller's handle; written only on success.
+ *
+ * Before anything in an image is trusted it must show: the signature; an
+ * IsCFileGenerate that agrees with where it comes from (0 for a file,
+ * nonzero for pDefault); arraysize equal to 2 * num_msgs; a file length of
+ * exactly 32 + arraysize + txtsize (at most 65,535 for pDefault); every
+ * offset at least 8 bytes before the end of the text area (room for a key and
+ * its zero); a text area ending with a zero byte (an empty text area only
+ * with no messages). A catalog without messages opens.
+ *
+ * On success the handle holds the header (counts still big-endian) and the
+ * image's address in bytes 24 to 31 (with 4-byte addresses: the offset array
+ * at 24 and the text area at 28); the image's offset array is in native order.
+ *
+ * @return 0, or KW_MSG_ERR (10) when: pCatalog is NULL; there is no name and
+ *         no pDefault; the file cannot be opened and there is no pDefault;
+ *         the file is shorter than 32 bytes (empty included), longer than
+ *         65,535 bytes, or cannot be read whole; the block cannot be obtained
+ *         (alloc_mem failing or malloc returning NULL); the file or pDefault
+ *         fails a check above. A block obtained is handed back before 10 is
+ *         returned; the handle is not written.
+ */
 KW_API uint32_t KW_MsgOpen(const char *pCatalogName, PKW_MSG_CATALOG pDefault, KW_ALLOC_MEM alloc_mem, KW_FREE_MEM free_mem, PKW_MSG_CATALOG pCatalog);
+
+/*
+ * KW_MsgClose() : hand back a loaded catalog's block.
+ *
+ * free_mem must be the counterpart of the alloc_mem given to KW_MsgOpen (NULL
+ * if that was NULL: free is used). The block goes back with the size
+ * 32 + arraysize + txtsize, the file's length with which it was obtained, and
+ * the handle's signature is cleared, so any later use of it, a second close
+ * included, is refused. A built-in catalog's handle is left as it is: nothing
+ * is released and it stays usable.
+ * @return 0; KW_MSG_ERR (10) when pCatalog is NULL or lacks the signature
+ *         (nothing is released).
+ */
 KW_API uint32_t KW_MsgClose(PKW_MSG_CATALOG pCatalog, KW_FREE_MEM free_mem);
+
+/*
+ * KW_MsgSprintf() : format message msgnum of the application appID, taking
+ * the arguments from the trailing arguments.
+ *
+ * flags   bit 0 (KW_MSG_STRIP_KEY): leave out the first 11 characters of the
+ *         text (the key and what the catalog puts after it, "AB00042E - "); a
+ *         text of 11 characters or fewer then gives the empty text and 0.
+ *         Other bits are ignored.
+ * buffer  receives the text, zero-terminated, in the catalog's encoding. Its
+ *         size is not known here: it must hold the whole text. For texts from
+ *         a catalog or arguments that are not fully trusted use
+ *         KW_MsgSnprintf.
+ * appID   the application ID in the platform's encoding; upper-cased in
+ *         place, before anything else, even when the call fails. Only its
+ *         first two characters count. NULL: the catalog's own (the first two
+ *         bytes of its text area).
+ * ...     the arguments, argument 1 first: int32_t/uint32_t for X c d i o u
+ *         x, a pointer to a zero-terminated text for s.
+ *
+ * The key (application ID and msgnum as 5 digits) is looked up by binary
+ * search; a number the catalog does not hold, or a foreign appID, gives the
+ * not-found entry formatted with msgnum as argument 1 (entry 0 takes no
+ * arguments from the call, even when asked for by its own number).
+ * Example: "AB00042E - Disk %1!s! has %2!d! blocks free." with appID "ab",
+ * 42, "C:", 17 writes "AB00042E - Disk C: has 17 blocks free." and returns
+ * 38; with flags 1, "Disk C: has 17 blocks free." and 27.
+ *
+ * @return the length of the text in buffer; 0 when the handle lacks the
+ *         signature (buffer untouched), and 0 with the empty text for a
+ *         catalog without messages. Never allocates.
+ */
 KW_API int32_t KW_MsgSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, char *appID, uint16_t msgnum, ...);
+
+/*
+ * KW_MsgVSprintf() : KW_MsgSprintf with the arguments in a va_list,
+ * positioned at argument 1. The caller's va_list is not consumed (the call
+ * reads a copy).
+ */
 KW_API int32_t KW_MsgVSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, char *appID, uint16_t msgnum, va_list argptr);
+
+/*
+ * KW_MsgRSprintf() : KW_MsgSprintf with the arguments in a packed list, and a
+ * check that the catalog is the caller's.
+ *
+ * pArgList  3 header bytes (not read), then one field per argument in
+ *           position order (argument 1 first), each a length byte L (0 to
+ *           255) and L bytes of value:
+ *             number, L 4    the 32-bit value, machine byte order
+ *             number, L 2    the 16-bit value, machine byte order, zero-
+ *                            extended when the specifier has the letter l
+ *                            (%1!ld!), sign-extended otherwise
+ *             number, other  0
+ *             text (s)       the L bytes, without terminator (L 0: empty)
+ *           Values are read where they lie, at any alignment. Texts are
+ *           copied into a fixed area on the call's stack, so the call never
+ *           allocates. The list's length is not known: it must hold every
+ *           field the text's specifiers take. NULL reads as a list of 0s and
+ *           empty texts. For lists that are not fully trusted use
+ *           KW_MsgRSnprintf.
+ * appID     NULL: the catalog's own application ID. Otherwise upper-cased in
+ *           place (only after the signature test) and its first two
+ *           characters, translated into the catalog's encoding, compared with
+ *           the first two bytes of the catalog's text area. When they differ,
+ *           buffer receives, in ASCII and without flags bit 0 applied,
+ *             "\r\nInvalid message table for application %s who generate error %d "
+ *           with the whole appID and msgnum, and the result is 0.
+ *
+ * @return as KW_MsgSprintf, and 0 for a catalog of another application. With
+ *         a bad handle neither buffer nor appID is touched.
+ */
 KW_API int32_t KW_MsgRSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, char *appID, uint16_t msgnum, const unsigned char *pArgList);
+
+/*
+ * KW_MsgSnprintf(), KW_MsgVSnprintf(), KW_MsgRSnprintf() : the bounded twins,
+ * the ones to use for catalogs, arguments or lists that are not fully
+ * trusted. They produce exactly the text of the calls above, but:
+ *
+ * bufsize   the size of buffer in bytes. Nothing is ever written at or past
+ *           buffer[bufsize]; when bufsize is at least 1 the text stored is
+ *           always terminated (cut to bufsize - 1 characters if need be).
+ *           buffer may be NULL when bufsize is 0 (to learn the length).
+ * listsize  (KW_MsgRSnprintf) the length of pArgList in bytes, header
+ *           included. Nothing at or past pArgList[listsize] is read: a field
+ *           that would pass it, and every field after it, reads as 0 or the
+ *           empty text.
+ *
+ * @return >= 0  the length of the whole text (as snprintf: a result of
+ *               bufsize or more means the text was cut; call again with a
+ *               buffer of result + 1 bytes). 0 with the empty text for a
+ *               catalog without messages.
+ *         KW_MSG_BAD_HANDLE (-1)  the handle lacks the signature; buffer
+ *               holds the empty text (when bufsize >= 1).
+ *         KW_MSG_WRONG_APP (-2)  (KW_MsgRSnprintf) a catalog of another
+ *               application; buffer holds as much of the invalid-table text
+ *               as fits.
+ */
+KW_API int32_t KW_MsgSnprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, uint32_t bufsize, char *appID, uint16_t msgnum, ...);
+KW_API int32_t KW_MsgVSnprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, uint32_t bufsize, char *appID, uint16_t msgnum, va_list argptr);
+KW_API int32_t KW_MsgRSnprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, uint32_t bufsize, char *appID, uint16_t msgnum, const unsigned char *pArgList, uint32_t listsize);
 /* @@END-MSG@@ */
 
 /* ======================================================================

@@ -1,0 +1,83 @@
+// Turning a message number into formatted text: the key, the lookup with its
+// not-found fallback, the arguments in position order and the formatter.
+// Shared by the variable-list and the packed-list entry points, which differ
+// only in how an argument value is fetched.
+#ifndef KW_MSG_MESSAGE_H
+#define KW_MSG_MESSAGE_H
+
+#include <climits>
+#include <cstdint>
+
+#include "msg/catalog.h"
+#include "msg/formatter.h"
+#include "msg/specifiers.h"
+
+namespace kw::msg {
+
+// The key's application ID in the catalog's encoding. With an appID (in the
+// platform's encoding, already upper case) its first two characters are
+// translated into the catalog's encoding; a character past the end of a
+// shorter appID is 0. Without one, the catalog's own: the first two bytes of
+// its text area. The catalog holds at least one message.
+struct AppId {
+    unsigned char c0;
+    unsigned char c1;
+};
+AppId app_id(const Catalog &cat, const char *appID) noexcept;
+
+struct Found {
+    const unsigned char *text;
+    bool entry0;  // the not-found entry, or message 0 of the array itself
+};
+
+// Find message msgnum under the application ID id; entry 0 when it is not in
+// the catalog. The catalog holds at least one message.
+Found find_message(const Catalog &cat, AppId id, std::uint16_t msgnum) noexcept;
+
+// Format message msgnum into out. fetch(const KW_ARG_ &, ArgKind, index,
+// ARG_UNION &) supplies the value of the index-th specifier in position
+// order. Entry 0 takes no arguments: its position 1 is msgnum.
+template <class Fetch>
+void format_message(const Catalog &cat, Sink &out, AppId id, std::uint16_t msgnum, Fetch &&fetch) noexcept {
+    const Found m = find_message(cat, id, msgnum);
+    ARG_UNION argums[kMaxArgs];
+    ArgKind kinds[kMaxArgs];
+    for (std::size_t i = 0; i < kMaxArgs; ++i) {
+        argums[i]._long = 0;
+        kinds[i] = ArgKind::none;
+    }
+    if (m.entry0) {
+        argums[0]._long = static_cast<std::int32_t>(msgnum);
+        kinds[0] = ArgKind::number;
+    } else {
+        KW_ARG_ args[kMaxArgs];
+        const std::uint32_t num_args = scan_specifiers(m.text, literals_for(cat.encoding),
+                                                       cat.encoding == kEncodingEbcdic ? KW_xlate_EBC_ASC : KW_xlate_dummy,
+                                                       args);
+        sort_args(args, num_args);
+        for (std::uint32_t i = 0; i < num_args; ++i) {
+            const ArgKind kind = classify(args[i]);
+            if (kind != ArgKind::none) {
+                fetch(args[i], kind, i, argums[i]);
+                kinds[i] = kind;
+            }
+        }
+    }
+    ascii_ebcdic_sprintf(cat.encoding, out, m.text, argums, kinds);
+}
+
+// Characters that flags bit 0 drops from the front of a message.
+inline constexpr std::uint32_t kStripLen = 11;
+
+inline std::uint32_t skip_for(unsigned char flags) noexcept {
+    return (flags & KW_MSG_STRIP_KEY) != 0 ? kStripLen : 0;
+}
+
+// A length as the int32 result of the formatting calls.
+inline std::int32_t as_result(std::uint64_t len) noexcept {
+    return len > static_cast<std::uint64_t>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(len);
+}
+
+}  // namespace kw::msg
+
+#endif

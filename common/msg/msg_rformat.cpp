@@ -1,0 +1,142 @@
+// Formatting from a packed argument list: KW_MsgRSprintf and its bounded
+// twin KW_MsgRSnprintf.
+//
+// The list is 3 header bytes (never read), then one field per argument in
+// position order: a length byte L and L bytes of value. A number is read
+// where it lies, in the machine's byte order: L 4 gives the 32-bit value,
+// L 2 the 16-bit value (zero-extended with the length letter l, else
+// sign-extended), any other L gives 0. A text is copied, with a terminator,
+// into a fixed area on the stack (9 x 256 bytes, L being at most 255), so the
+// call never allocates and cannot fail for memory. The twin also knows the
+// list's length: a field that would pass it reads as 0 or the empty text, as
+// do all fields after it.
+#include "msg/message.h"
+#include "platform/text.h"
+
+namespace kw::msg {
+namespace {
+
+struct PackedList {
+    const unsigned char *p;
+    const unsigned char *end;  // null: the list's length is not known
+    unsigned char strings[kMaxArgs][256];
+
+    void fetch(const KW_ARG_ &a, ArgKind kind, std::uint32_t index, ARG_UNION &value) noexcept {
+        const unsigned char *field = nullptr;
+        std::size_t len = 0;
+        if (p != nullptr && (end == nullptr || p < end)) {
+            len = p[0];
+            if (end == nullptr || len <= static_cast<std::size_t>(end - p - 1)) {
+                field = p + 1;
+                p = field + len;
+            } else {
+                p = end;  // the field would pass the list's end
+                len = 0;
+            }
+        }
+        if (kind == ArgKind::text) {
+            unsigned char *copy = strings[index];
+            if (field != nullptr) {
+                std::memcpy(copy, field, len);
+            }
+            copy[field != nullptr ? len : 0] = 0;
+            value._ptr = copy;
+            return;
+        }
+        value._long = 0;
+        if (field == nullptr) {
+            return;
+        }
+        if (len == 4) {
+            std::memcpy(&value._long, field, 4);
+        } else if (len == 2) {
+            if (a.arg_size == 'l') {
+                std::uint16_t v;
+                std::memcpy(&v, field, 2);
+                value._long = v;
+            } else {
+                std::int16_t v;
+                std::memcpy(&v, field, 2);
+                value._long = v;
+            }
+        }
+    }
+};
+
+// "%s" and "%d" of the fixed text, in the platform's encoding.
+void wrong_application(char *buffer, std::uint64_t cap, const char *appID, std::uint16_t msgnum) noexcept {
+    static const char head[] = "\r\nInvalid message table for application ";
+    static const char middle[] = " who generate error ";
+    Sink out(buffer, cap, 0);
+    const auto put = [&out](const char *s, std::size_t n) { out.put(reinterpret_cast<const unsigned char *>(s), n); };
+    put(head, sizeof head - 1);
+    put(appID, std::strlen(appID));
+    put(middle, sizeof middle - 1);
+    char digits[5];
+    std::size_t n = 0;
+    unsigned v = msgnum;
+    do {
+        digits[sizeof digits - 1 - n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    put(digits + sizeof digits - n, n);
+    put(" ", 1);
+    out.finish();
+}
+
+// Results as for vformat, and for a catalog of another application: 0 from
+// the original, KW_MSG_WRONG_APP from the twin, the fixed text in both.
+std::int32_t rformat(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, std::uint64_t cap, bool bounded,
+                     char *appID, std::uint16_t msgnum, const unsigned char *pArgList,
+                     std::uint32_t listsize) noexcept {
+    Catalog cat;
+    if (pCatalog == nullptr || !read_handle(pCatalog, cat)) {
+        if (bounded) {
+            Sink(buffer, cap, 0).finish();
+            return KW_MSG_BAD_HANDLE;
+        }
+        return 0;  // neither buffer nor appID touched
+    }
+    if (appID != nullptr) {
+        plat::strupr(appID);
+    }
+    if (cat.num_msgs == 0) {
+        return as_result(Sink(buffer, cap, 0).finish());
+    }
+    const AppId id = app_id(cat, appID);
+    if (appID != nullptr && (id.c0 != cat.pTxt[0] || id.c1 != cat.pTxt[1])) {
+        wrong_application(buffer, cap, appID, msgnum);
+        return bounded ? KW_MSG_WRONG_APP : 0;
+    }
+    PackedList list;
+    list.p = nullptr;
+    list.end = nullptr;
+    if (pArgList != nullptr) {
+        if (!bounded) {
+            list.p = pArgList + 3;
+        } else if (listsize >= 3) {
+            list.p = pArgList + 3;
+            list.end = pArgList + listsize;
+        }
+    }
+    Sink out(buffer, cap, skip_for(flags));
+    format_message(cat, out, id, msgnum,
+                   [&list](const KW_ARG_ &a, ArgKind kind, std::uint32_t index, ARG_UNION &value) {
+                       list.fetch(a, kind, index, value);
+                   });
+    return as_result(out.finish());
+}
+
+}  // namespace
+}  // namespace kw::msg
+
+extern "C" KW_API int32_t KW_MsgRSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, char *appID,
+                                         uint16_t msgnum, const unsigned char *pArgList) {
+    return kw::msg::rformat(pCatalog, flags, buffer, kw::msg::Sink::kUnbounded, false, appID, msgnum, pArgList, 0);
+}
+
+extern "C" KW_API int32_t KW_MsgRSnprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer,
+                                          uint32_t bufsize, char *appID, uint16_t msgnum,
+                                          const unsigned char *pArgList, uint32_t listsize) {
+    return kw::msg::rformat(pCatalog, flags, buffer, bufsize, true, appID, msgnum, pArgList, listsize);
+}
