@@ -18,10 +18,14 @@
 // group may start only if it can end within the input's length (a group of 16
 // items takes at most 48 bytes); otherwise the input is copied out verbatim.
 //
-// The exact bytes are fixed by the parse, so speed comes from doing the same
-// decisions with less work: a 32-bit load gives the run test and the hash,
-// a candidate is rejected on one masked compare, and runs and matches are
-// measured eight bytes at a time. Loads never pass the end of the input.
+// The exact bytes are fixed by the parse, so speed comes from making the same
+// decisions with less work: one 64-bit load gives the run test, the hash and
+// the first bytes of a copy; the slot itself tells whether the candidate's
+// first three bytes agree (see slot_t), so the literal-or-copy decision is
+// one branch on one table load; the first 16 bytes of a copy are measured
+// without a branch, and runs and longer copies eight bytes at a time; a copy
+// is written without branching on its size. Loads never pass the end of the
+// input, and nothing is written past the stream's own length.
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -35,14 +39,19 @@ namespace {
 
 using namespace rdc;
 
-// The hash table lives in the caller's work area of pointer-sized entries;
-// 16-bit positions take a quarter of it and clear four times faster. An
-// empty slot holds a value above every hashed position (those stay below
-// 65,533), so its distance is always out of range.
+// The hash table lives in the caller's work area of 4,096 pointer-sized
+// entries, as 4,096 32-bit slots (which fit it on every host). A slot holds
+// the position in its low 16 bits and, above them, the first two bytes found
+// there. Within one slot the first two bytes decide the third (the slot
+// number gives b2 from b0 and b1), so comparing the stored pair with the
+// current one is the three-byte test, made without loading the candidate's
+// bytes: the test and the distance come from the one table load. An empty
+// slot is all ones: its position 0xFFFF lies above every hashed position
+// (those stay below 65,533), so its distance is always out of range.
 #if defined(__GNUC__) || defined(__clang__)
-typedef std::uint16_t __attribute__((may_alias)) slot_t;
+typedef std::uint32_t __attribute__((may_alias)) slot_t;
 #else
-typedef std::uint16_t slot_t;
+typedef std::uint32_t slot_t;
 #endif
 constexpr unsigned char kEmptyByte = 0xFF;
 
@@ -164,18 +173,16 @@ template <bool kWide>
         return count;
     }
     const std::uint32_t slot = slot_of(w);
-    const std::uint32_t q = table[slot];
-    table[slot] = static_cast<slot_t>(p);
-    // An empty slot holds a value above p: its distance wraps to a huge value.
-    // A copy may not reach p, so a distance below 3 never yields one. For a
-    // candidate out of range position 0 stands in, so that the load needs no
-    // branch of its own and touches a line that stays in the cache (q <= p - 1
-    // and n >= 19: as many bytes are inside the input at either as at p).
-    const std::uint32_t distance = p - q;
-    const bool near = distance - kMinItem <= kMaxDistance - kMinItem;
-    const std::uint32_t ref = q & (0u - static_cast<std::uint32_t>(near));
-    const std::uint64_t diff = (kWide ? load64(in + ref) : load32(in + ref)) ^ v;
-    if (near & ((diff & 0xFFFFFFu) == 0)) {
+    const std::uint32_t entry = w << 16 | p;
+    const std::uint32_t old = table[slot];
+    table[slot] = entry;
+    // An empty slot's distance wraps to a huge value. A copy may not reach p,
+    // so a distance below 3 never yields one. One test, one branch: the
+    // stored pair equals the current one and the distance is 3 to 4,098.
+    const std::uint32_t distance = p - (old & 0xFFFFu);
+    if ((((old ^ entry) >> 16) | ((distance - kMinItem) >> 12)) == 0) {
+        const std::uint32_t ref = p - distance;
+        const std::uint64_t diff = (kWide ? load64(in + ref) : load32(in + ref)) ^ v;
         const std::uint32_t remain = n - p;
         std::uint32_t max = remain < kMaxCopy ? remain : kMaxCopy;
         max = distance < max ? distance : max;
