@@ -106,8 +106,17 @@ void split_work(std::optional<helper> &second, std::size_t count, Work &&work, c
     if (second && count > 1) {
         const std::size_t half = count / 2;
         second->start([&work, half, count] { work(1, half, count); });
-        work(0, 0, half);
-        meanwhile();
+        try {
+            work(0, 0, half);
+            meanwhile();
+        } catch (...) {
+            // The job refers to this frame: let it finish before unwinding.
+            try {
+                second->wait();
+            } catch (...) {
+            }
+            throw;
+        }
         second->wait();
     } else {
         work(0, 0, count);
