@@ -9,23 +9,27 @@
 // bytes written so far stay. A copy longer than its distance (never written
 // by the compressor) repeats the last distance bytes, byte after byte.
 //
-// The control bits are kept in a 32-bit word, the group's items from bit 31
-// down and a marker bit below them: counting the leading zeros gives the
-// number of literals before the next command, and the word equals the marker
-// alone once the group is done. So a stretch of literals is one block move
-// and the loop never branches on "literal or command", which no predictor can
-// guess.
+// Neither loop branches on "literal or command" item by item, which no
+// predictor can guess: a stretch of literals is found by counting bits and
+// moved as one block. The fast loop reads a control word with its bit order
+// reversed (item i at bit i), so that the lowest set bit is the next command
+// and clearing it is all the work carried from one command to the next. The
+// exact loop keeps the bits in a 32-bit word, the open group's items from bit
+// 31 down and a marker bit below them: the leading zeros count the literals
+// before the next command, and the word is the marker alone once the group is
+// done.
 //
-// Two loops share that state. The fast one works group by group while the
-// stream holds the whole group and 64 bytes more and the capacity leaves room
-// for any group of short items: there literals, short copies and short runs
-// are moved 16 or 32 bytes at a time, without a test of their own. Such a
-// move may store up to 29 bytes past the item's end; in a stream that the
-// compressor wrote, the 64 stream bytes still to come expand to more than
-// that, so the excess is always overwritten and nothing past the expansion is
-// touched. Anything unusual (a long item near the end of the capacity, a copy
-// that reaches too far back or past its own start) goes to the exact loop,
-// which also finishes the stream and writes every byte exactly once.
+// The fast loop works group by group while the stream holds the whole group
+// and 64 bytes more and the capacity leaves room for any group of short
+// items: there literals, short copies and short runs are moved 16 or 32 bytes
+// at a time, without a test of their own. Such a move may store up to 29
+// bytes past the item's end; in a stream that the compressor wrote, the 64
+// stream bytes still to come expand to more than that, so the excess is
+// always overwritten and nothing past the expansion is touched. Anything
+// unusual (a long item near the end of the capacity, a copy that reaches too
+// far back or past its own start) stops the fast loop before the item; the
+// exact loop goes on from there, finishes the stream and writes every byte
+// exactly once.
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -78,15 +82,6 @@ constexpr auto kReverse8 = [] {
     }
     return t;
 }();
-
-// Leading zero bits of a non-zero word (the marker keeps it non-zero).
-inline std::uint32_t leading_zeros(std::uint32_t bits) noexcept {
-#if defined(__GNUC__) || defined(__clang__)
-    return static_cast<std::uint32_t>(__builtin_clz(bits));
-#else
-    return static_cast<std::uint32_t>(std::countl_zero(bits));
-#endif
-}
 
 inline std::uint32_t copy_distance(const unsigned char *ip) noexcept {
     return ((ip[0] & 0x0Fu) | std::uint32_t{ip[1]} << 4) + kMinItem;
