@@ -2,6 +2,7 @@
 // 127 (the sentinel values included), and every kernel against a naive count.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -137,8 +138,8 @@ std::vector<NamedKernel> kernels() {
 int32_t count_with(const NamedKernel &k, const Bytes &text, const Bytes &pattern) {
     Bytes t(text.size() + 1);
     Bytes p(pattern.size() + 1);
-    std::memcpy(t.data() + 1, text.data(), text.size());
-    std::memcpy(p.data() + 1, pattern.data(), pattern.size());
+    std::copy(text.begin(), text.end(), t.begin() + 1);
+    std::copy(pattern.begin(), pattern.end(), p.begin() + 1);
     const auto n = static_cast<int32_t>(text.size());
     const auto m = static_cast<int32_t>(pattern.size());
     if (k.fn == nullptr) {

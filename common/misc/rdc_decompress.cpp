@@ -236,8 +236,10 @@ private:
                 }
                 if (k > room()) {
                     const auto fit = static_cast<std::size_t>(room());
-                    std::memcpy(op_, ip_, fit);
-                    op_ += fit;
+                    if (fit != 0) {  // an empty output may be a null pointer
+                        std::memcpy(op_, ip_, fit);
+                        op_ += fit;
+                    }
                     return stop();
                 }
                 std::memcpy(op_, ip_, k);
