@@ -4,10 +4,10 @@
 #define KW_TEST_SUPPORT_H
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -51,9 +51,18 @@ private:
     std::filesystem::path path_;
 };
 
+// The whole file as bytes (empty when it cannot be read).
 inline std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string bytes;
+    if (std::FILE *f = std::fopen(path.c_str(), "rb")) {
+        char chunk[8192];
+        std::size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+            bytes.append(chunk, n);
+        }
+        std::fclose(f);
+    }
+    return bytes;
 }
 
 // Memory callbacks with a ledger. The callbacks are plain function pointers,
