@@ -1,0 +1,101 @@
+// RDC: the bounded expander on fuzzed streams, and compress -> expand round
+// trips of fuzzed data.
+//
+// Asserts, for a stream: KW_RdcDecompressBound never touches a byte outside
+// inbuff or outbuff (both heap blocks of exactly their size), returns -1 or
+// 0 .. outbuff_size, leaves the bytes past its result untouched on success,
+// agrees with itself across output sizes (a stream that fits expands to the
+// same bytes in any larger buffer, and is refused in any smaller one), and
+// agrees with KW_RdcDecompress on every stream it accepts.
+// For data: KW_RdcCompress writes at most inbuff_len bytes, the same bytes
+// with or without a work area, and its stream expands to the data exactly.
+//
+// Input: one byte that picks the test (and the output size), then the bytes.
+#include <vector>
+
+#include "fuzz_support.h"
+
+namespace {
+
+constexpr std::uint32_t kFull = 0xFFFF;
+constexpr unsigned char kGuard = 0xA7;
+
+std::vector<unsigned char> heap(const std::string &s) { return std::vector<unsigned char>(s.begin(), s.end()); }
+
+void expand(const std::string &stream, std::uint16_t wanted) {
+    const std::vector<unsigned char> in = heap(stream);
+    const auto len = static_cast<std::uint16_t>(in.size());
+
+    std::vector<unsigned char> full(kFull, kGuard);
+    const std::int32_t r = KW_RdcDecompressBound(in.data(), len, full.data(), kFull);
+    FUZZ_CHECK(r >= -1 && r <= static_cast<std::int32_t>(kFull));
+    if (r >= 0) {
+        for (std::size_t i = static_cast<std::size_t>(r); i < kFull; ++i) {
+            FUZZ_CHECK(full[i] == kGuard);
+        }
+        // The unbounded expander gives the same on an accepted stream.
+        std::vector<unsigned char> plain(kFull, kGuard);
+        FUZZ_CHECK(KW_RdcDecompress(in.data(), len, plain.data()) == r);
+        FUZZ_CHECK(plain == full);
+    } else {
+        std::vector<unsigned char> plain(kFull, kGuard);
+        FUZZ_CHECK(KW_RdcDecompress(in.data(), len, plain.data()) <= kFull);
+    }
+
+    // A smaller output: exactly that many bytes on the heap.
+    std::vector<unsigned char> out(wanted, kGuard);
+    const std::int32_t s = KW_RdcDecompressBound(in.data(), len, out.data(), wanted);
+    if (r >= 0 && r <= wanted) {
+        FUZZ_CHECK(s == r);
+        FUZZ_CHECK(std::equal(out.begin(), out.begin() + r, full.begin()));
+        for (std::size_t i = static_cast<std::size_t>(r); i < wanted; ++i) {
+            FUZZ_CHECK(out[i] == kGuard);
+        }
+    } else {
+        FUZZ_CHECK(s == -1);
+    }
+}
+
+void round_trip(const std::string &data_s) {
+    const std::vector<unsigned char> data = heap(data_s.substr(0, kFull));
+    const auto len = static_cast<std::uint16_t>(data.size());
+    std::vector<unsigned char> packed(len);
+    const std::uint16_t n = KW_RdcCompress(data.data(), len, packed.data(), nullptr);
+    FUZZ_CHECK(n <= len);
+    FUZZ_CHECK((n == 0) == (len == 0));
+
+    std::vector<void *> work(4096);
+    std::vector<unsigned char> again(len);
+    FUZZ_CHECK(KW_RdcCompress(data.data(), len, again.data(), work.data()) == n);
+    FUZZ_CHECK(again == packed);
+
+    if (len <= 18) {
+        FUZZ_CHECK(packed == data);  // short inputs go verbatim
+        return;
+    }
+    if (n == len && packed == data) {
+        return;  // verbatim (a stream of exactly that length would expand to data too)
+    }
+    const std::vector<unsigned char> stream(packed.begin(), packed.begin() + n);
+    std::vector<unsigned char> out(len, kGuard);
+    FUZZ_CHECK(KW_RdcDecompressBound(stream.data(), n, out.data(), len) == len);
+    FUZZ_CHECK(out == data);
+    std::vector<unsigned char> plain(len, kGuard);
+    FUZZ_CHECK(KW_RdcDecompress(stream.data(), n, plain.data()) == len);
+    FUZZ_CHECK(plain == data);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    kwfuzz::Reader in(data, size);
+    const std::uint8_t pick = in.byte();
+    const std::uint16_t wanted = in.u16();
+    const std::string rest = in.rest();
+    if ((pick & 1) == 0) {
+        expand(rest.substr(0, kFull), (pick & 2) != 0 ? wanted : static_cast<std::uint16_t>(wanted % 256));
+    } else {
+        round_trip(rest);
+    }
+    return 0;
+}
