@@ -235,7 +235,7 @@ TEST_F(IniWrite, ALinkStaysALinkAndItsTargetGetsTheContent) {
 }
 
 TEST_F(IniWrite, PermissionBitsAreKept) {
-    for (unsigned mode : {0600u, 0640u, 0604u, 0755u, 0444u}) {
+    for (unsigned mode : {0600u, 0640u, 0604u, 0755u, 0620u}) {
         const std::string path = open_file("perm.ini", kConfig);
         ASSERT_EQ(::chmod(path.c_str(), mode), 0);
         ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
@@ -341,27 +341,54 @@ TEST_F(IniWrite, NoFileHeldGives34) {
     EXPECT_EQ(KW_ini_close(&ini), INI_OK);
 }
 
+// Permissions do not bind root, so tests of refused permissions run in a
+// child process that, under root, first becomes an unprivileged user. The
+// folder and the file are handed to that user beforehand.
+class Unprivileged {
+public:
+    static constexpr uid_t kNobody = 65534;
+    static constexpr int kCannotDrop = 77;
+
+    // Make folder (inside dir) and file usable by the user the child becomes.
+    static void prepare(const TempDir &dir, const fs::path &folder, const std::string &file) {
+        if (::geteuid() != 0) {
+            return;
+        }
+        ASSERT_EQ(::chown(folder.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown(file.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);
+    }
+
+    // Run fn as that user; kCannotDrop when root cannot give up its rights.
+    template <class F>
+    static int run(F fn) {
+        const bool root = ::geteuid() == 0;
+        return in_child([&] {
+            if (root && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+                return kCannotDrop;
+            }
+            return fn();
+        });
+    }
+};
+
+#define SKIP_IF_PRIVILEGED(code)                                                                  \
+    if ((code) == Unprivileged::kCannotDrop) {                                                    \
+        GTEST_SKIP() << "running as root and cannot drop to an unprivileged user, so a refused " \
+                        "permission cannot be tried";                                             \
+    }
+
 // A folder that refuses new files: the file is rewritten where it stands,
-// as long as the file itself may be written. Permissions do not bind root,
-// so a root run drops to an unprivileged user in a child process.
+// as long as the file itself may be written.
 TEST_F(IniWrite, AReadOnlyFolderFallsBackToRewritingInPlace) {
-    constexpr uid_t kNobody = 65534;
-    const bool root = ::geteuid() == 0;
     const fs::path ro = dir.path() / "ro";
     fs::create_directory(ro);
     const std::string path = (ro / "cfg.ini").string();
     std::ofstream(path) << kConfig;
-    if (root) {
-        ASSERT_EQ(::chown(ro.c_str(), kNobody, kNobody), 0);
-        ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
-        ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);
-    }
+    Unprivileged::prepare(dir, ro, path);
     ASSERT_EQ(::chmod(ro.c_str(), 0555), 0);
 
-    const int code = in_child([&] {
-        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-            return 77;
-        }
+    const int code = Unprivileged::run([&] {
         const std::string probe = (ro / "probe").string();
         if (std::FILE *f = std::fopen(probe.c_str(), "w")) {
             std::fclose(f);
@@ -404,30 +431,52 @@ TEST_F(IniWrite, AReadOnlyFolderFallsBackToRewritingInPlace) {
         if (KW_ini_write(&child) != INI_OK || priv(child)->pFile == nullptr) {
             return 19;
         }
-        // The file itself becomes read only: the in-place rewrite cannot
-        // even begin, the file is left as it is, and no file is held.
-        if (::chmod(path.c_str(), 0444) != 0 || KW_ini_delete(&child) != INI_OK) {
-            return 13;
-        }
-        if (KW_ini_write(&child) != INI_ERR_REOPEN || priv(child)->pFile != nullptr) {
-            return 14;
-        }
-        if (KW_ini_write(&child) != INI_ERR_REOPEN) {
-            return 15;
-        }
         return 0;
     });
     ::chmod(ro.c_str(), 0755);
-    if (code == 77) {
-        GTEST_SKIP() << "running as root and cannot drop to an unprivileged user: "
-                        "a read-only folder cannot be made to refuse us";
-    }
+    SKIP_IF_PRIVILEGED(code);
     if (code == 78) {
         GTEST_SKIP() << "this file system lets us create files in a folder without write permission";
     }
     EXPECT_EQ(code, 0);
     EXPECT_EQ(read_file(path), kConfig.substr(std::strlen("; settings\n")));
     EXPECT_EQ(names_in(ro), std::set<std::string>{"cfg.ini"});
+}
+
+// A file made read only after the open is not replaced, although its folder
+// would allow it, and stays held; once writable again it is written.
+TEST_F(IniWrite, AFileMadeReadOnlyIsLeftAlone) {
+    const fs::path rw = dir.path() / "rw";
+    fs::create_directory(rw);
+    const std::string path = (rw / "cfg.ini").string();
+    std::ofstream(path) << kConfig;
+    Unprivileged::prepare(dir, rw, path);
+
+    const int code = Unprivileged::run([&] {
+        KW_INI_STRUC child = fresh_record();
+        if (KW_ini_open(&child, path.c_str(), KW_INI_READWRITE, 0) != INI_OK || KW_ini_delete(&child) != INI_OK) {
+            return 10;
+        }
+        if (::chmod(path.c_str(), 0444) != 0 || ::access(path.c_str(), W_OK) == 0) {
+            return 78;  // read only is not enforced here
+        }
+        if (KW_ini_write(&child) != INI_ERR_REOPEN || priv(child)->pFile == nullptr) {
+            return 11;
+        }
+        if (read_file(path) != kConfig || names_in(rw) != std::set<std::string>{"cfg.ini"}) {
+            return 12;
+        }
+        if (::chmod(path.c_str(), 0644) != 0 || KW_ini_write(&child) != INI_OK) {
+            return 13;
+        }
+        return 0;
+    });
+    SKIP_IF_PRIVILEGED(code);
+    if (code == 78) {
+        GTEST_SKIP() << "this file system does not enforce read-only files";
+    }
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(read_file(path), kConfig.substr(std::strlen("; settings\n")));
 }
 
 }  // namespace

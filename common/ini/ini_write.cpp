@@ -51,6 +51,11 @@ std::uint32_t write(KW_INI_INTERNAL *x) noexcept {
     if (x->pFile == nullptr || x->pName == nullptr) {
         return INI_ERR_REOPEN;  // an earlier reopen failed
     }
+    // A file made read only since the open is left alone, as a rewrite in
+    // place would have to: replacing it needs only the folder's permission.
+    if (!plat::may_write(x->pName)) {
+        return INI_ERR_REOPEN;
+    }
 
     char temp[kPathCap];
     std::FILE *out = nullptr;

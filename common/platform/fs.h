@@ -41,6 +41,12 @@ bool commit_file(std::FILE *f) noexcept;
 // longer exists afterwards. False when nothing was replaced.
 bool replace_file(const char *from, const char *to) noexcept;
 
+// Whether the process may write the existing file at path (its permission
+// bits, or the read-only attribute on Windows), as an open for writing would
+// find. A file replaced by replace_file needs no such permission itself, so
+// a caller that wants to respect it asks first.
+bool may_write(const char *path) noexcept;
+
 // Remove a file; failures are ignored (used to clean up after a failure).
 void remove_file(const char *path) noexcept;
 

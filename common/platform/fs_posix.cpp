@@ -117,6 +117,10 @@ bool replace_file(const char *from, const char *to) noexcept {
     return true;
 }
 
+bool may_write(const char *path) noexcept {
+    return ::access(path, W_OK) == 0;
+}
+
 void remove_file(const char *path) noexcept {
     ::unlink(path);
 }

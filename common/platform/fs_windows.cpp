@@ -82,6 +82,10 @@ bool replace_file(const char *from, const char *to) noexcept {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool may_write(const char *path) noexcept {
+    return _access(path, 2) == 0;
+}
+
 void remove_file(const char *path) noexcept {
     DeleteFileA(path);
 }
