@@ -401,6 +401,9 @@ KW_API uint32_t KW_ini_replace(KW_INI_STRUC *pIni, const unsigned char *Textline
  *   31 INI_ERR_NO_FILE the handle was opened from a caller's buffer (pBuf is
  *                      not NULL), also after its text moved out of it.
  *   34 INI_ERR_REOPEN  - no file is held (an earlier reopen failed);
+ *                      - the file may no longer be written (made read only
+ *                        since the open): it is not replaced, although its
+ *                        folder would allow that, and is still held;
  *                      - the new file could not be created beside the old
  *                        one for another reason than permission (folder gone,
  *                        no room for a new entry, name too long): the file is
