@@ -910,8 +910,12 @@ KW_API unsigned char KW_strcmp_wildcards(const unsigned char *target, const unsi
  * does not compress is handed back verbatim, and the caller must record which
  * of the two it stored (and the original length) itself.
  *
- * The stream format is fixed: for a given input the compressor always writes
- * the same bytes.
+ * The stream format is fixed, and so is the compressor's output: for a given
+ * input it always writes the same bytes. It parses greedily, one position at
+ * a time with no look-ahead: a run of 3 or more equal bytes if there is one,
+ * else a copy of 3 or more bytes from the latest earlier position with the
+ * same 12-bit hash of the next three bytes (within 4,098 bytes, never reaching
+ * into the bytes being coded), else a literal.
  */
 
 /*
@@ -936,7 +940,8 @@ KW_API unsigned char KW_strcmp_wildcards(const unsigned char *target, const unsi
  *                 outbuff with inbuff when it matters);
  *   0             for an empty input, or when work_buff is NULL and the work
  *                 area could not be allocated (outbuff is then untouched).
- * Reentrant.
+ * Bytes of outbuff past the returned length are not written. Pointers and
+ * lengths are not checked. Reentrant.
  */
 KW_API uint16_t KW_RdcCompress(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff, void *work_buff);
 
@@ -981,6 +986,7 @@ KW_API uint16_t KW_RdcDecompress(const unsigned char *inbuff, uint16_t inbuff_le
  *         stream was refused. Reentrant.
  */
 KW_API int32_t KW_RdcDecompressBound(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff, uint32_t outbuff_size);
+
 /*
  * Buffer scrambling.
  *
@@ -1008,6 +1014,7 @@ KW_API int32_t KW_RdcDecompressBound(const unsigned char *inbuff, uint16_t inbuf
  */
 KW_API void KW_crbrk(unsigned char *buffer, uint32_t bufsize);
 KW_API void KW_dcprc(unsigned char *buffer, uint32_t bufsize);
+
 /*
  * KW_FastTextFind() : count the occurrences of a pattern in a text.
  *
@@ -1030,6 +1037,7 @@ KW_API void KW_dcprc(unsigned char *buffer, uint32_t bufsize);
  * the same text or pattern buffer at once, since both write index 0.
  */
 KW_API int32_t KW_FastTextFind(int32_t txtlen, unsigned char *txt, int32_t patlen, unsigned char *pat);
+
 /*
  * KW_GetString() : read one line typed at the console into ReadString.
  *
@@ -1055,10 +1063,13 @@ KW_API int32_t KW_FastTextFind(int32_t txtlen, unsigned char *txt, int32_t patle
  *
  * Where the keys come from:
  *  - Windows: _getch. The prefix 0x00 or 0xE0 and the code after it are one
- *    key (refused).
+ *    key (refused), so a character with the code 0xE0 cannot be typed.
  *  - POSIX, standard input a terminal: for the duration of the call the
- *    terminal is in raw mode (no echo, no line buffering, no signal keys, CR
- *    kept as CR); its settings are put back before the function returns.
+ *    terminal is in raw mode (no echo, no line buffering, CR kept as CR, and
+ *    Ctrl+C and the like arrive as keys, refused, instead of signals); its
+ *    settings are put back before the function returns. A terminal that is
+ *    closed meanwhile also sends the process SIGHUP, which ends it unless
+ *    the application ignores or handles that signal.
  *    The terminal's erase character (usually 0x7F) counts as Backspace. An
  *    escape sequence - ESC, then '[' or 'O', parameters and a final byte
  *    0x40 to 0x7E - is one key (refused). After an ESC the function waits up
@@ -1069,8 +1080,9 @@ KW_API int32_t KW_FastTextFind(int32_t txtlen, unsigned char *txt, int32_t patle
  *    interpretation (ESC [ A are three keys; only 0x0D or the end of input
  *    ends the line).
  *
- * StringLen 0: returns at once, reading no key and writing nothing.
- * Blocks until the line ends. Keeps no state between calls; concurrent calls
+ * StringLen 0: returns at once, reading no key and writing nothing. Bytes of
+ * ReadString past the terminator are not written; the pointer is not
+ * checked. Blocks until the line ends. Keeps no state between calls; concurrent calls
  * would share the one console.
  */
 KW_API void KW_GetString(unsigned char *ReadString, uint16_t StringLen);
