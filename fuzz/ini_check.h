@@ -21,12 +21,12 @@ struct Classified {
 
 // The line rules, written out as plainly as possible. line is the stored
 // line without its zero; unicode is the open's UnicodeFlag.
-inline Classified classify(const std::string &line, std::uint8_t unicode) {
-    if (line.empty()) {
+inline Classified classify(const unsigned char *line, std::size_t len, std::uint8_t unicode) {
+    if (len == 0) {
         return {INI_ERR_LINE, 0, 0};
     }
-    const auto b0 = static_cast<unsigned char>(line[0]);
-    const unsigned b1 = line.size() > 1 ? static_cast<unsigned char>(line[1]) : 0u;  // may be the zero
+    const unsigned b0 = line[0];
+    const unsigned b1 = len > 1 ? line[1] : 0u;  // may be the zero
     unsigned first = b0;
     if (unicode == KW_INI_UTF16_BE) {
         first = static_cast<unsigned>(b0) << 8 | b1;
@@ -40,15 +40,35 @@ inline Classified classify(const std::string &line, std::uint8_t unicode) {
         return {0, INI_LINE_COMMENT, 0};
     }
     if (first == '[' || first == '<') {
-        const char close = first == '[' ? ']' : '>';
-        return line.find(close) == std::string::npos ? Classified{INI_ERR_LINE, 0, 0}
-                                                      : Classified{0, INI_LINE_SECTION, 0};
+        const unsigned char close = first == '[' ? ']' : '>';
+        return std::memchr(line, close, len) == nullptr ? Classified{INI_ERR_LINE, 0, 0}
+                                                        : Classified{0, INI_LINE_SECTION, 0};
     }
-    const std::size_t eq = line.find('=');
-    if (eq == std::string::npos) {
+    const void *eq = std::memchr(line, '=', len);
+    if (eq == nullptr) {
         return {INI_ERR_LINE, 0, 0};
     }
-    return {0, INI_LINE_KEY, static_cast<std::uint8_t>(eq < 255 ? eq : 255)};
+    const auto at = static_cast<std::size_t>(static_cast<const unsigned char *>(eq) - line);
+    return {0, INI_LINE_KEY, static_cast<std::uint8_t>(at < 255 ? at : 255)};
+}
+
+inline Classified classify(const std::string &line, std::uint8_t unicode) {
+    return classify(reinterpret_cast<const unsigned char *>(line.data()), line.size(), unicode);
+}
+
+// Do the record's lines equal these, in order?
+inline bool same_lines(KW_INI_STRUC &ini, const std::vector<std::string> &lines) {
+    const KW_INI_INTERNAL *x = kw::ini::view(&ini);
+    if (x->numlines != lines.size()) {
+        return false;
+    }
+    for (std::uint16_t i = 0; i < x->numlines; ++i) {
+        const std::size_t len = x->pRef[i + 1].offs - x->pRef[i].offs - 1u;
+        if (len != lines[i].size() || std::memcmp(x->pTxt + x->pRef[i].offs, lines[i].data(), len) != 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The stored lines of an open record, each without its zero.
@@ -86,8 +106,7 @@ inline void check_record(KW_INI_STRUC &ini, std::uint8_t unicode) {
         // Every line ends with its zero inside the text buffer, and holds no other.
         FUZZ_CHECK(x->pTxt[next - 1] == 0);
         FUZZ_CHECK(std::memchr(x->pTxt + at, 0, next - 1u - at) == nullptr);
-        const std::string line(reinterpret_cast<const char *>(x->pTxt + at), next - 1u - at);
-        const Classified c = classify(line, unicode);
+        const Classified c = classify(x->pTxt + at, next - 1u - at, unicode);
         FUZZ_CHECK(c.status == 0);
         FUZZ_CHECK(c.type == x->pRef[i].type);
         if (c.type == INI_LINE_KEY) {
