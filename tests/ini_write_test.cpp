@@ -29,28 +29,13 @@ namespace {
 namespace fs = std::filesystem;
 using kwtest::CallerText;
 using kwtest::fresh_record;
+using kwtest::read_file;
 using kwtest::Ledger;
 using kwtest::TempDir;
 using kwtest::text;
 using kwtest::u;
 
 KW_INI_INTERNAL *priv(KW_INI_STRUC &ini) { return kw::ini::view(&ini); }
-
-// The file's bytes ("<missing>" when it cannot be opened). Read with stdio:
-// the stream-iterator reader trips a false null-dereference warning here.
-std::string read_file(const std::string &path) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        return "<missing>";
-    }
-    std::string out;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
-        out.append(chunk, n);
-    }
-    std::fclose(f);
-    return out;
-}
 
 std::set<std::string> names_in(const fs::path &folder) {
     std::set<std::string> names;
