@@ -70,16 +70,29 @@ OpenOutcome expected_open(const std::string &text, std::uint8_t unicode) {
     return {0, 0, 0};
 }
 
-// The tokens of an 8-bit key line's value, each followed by its zero.
-std::string expected_tokens(const unsigned char *value, std::uint16_t &count) {
+// The tokens of a key line's value as units (one byte each here), each
+// token followed by a zero unit. 16-bit text is read two bytes at a time,
+// while a character's first byte lies before the line's zero.
+std::string expected_tokens(const unsigned char *value, std::uint8_t unicode, std::uint16_t &count) {
+    const std::size_t avail = std::strlen(reinterpret_cast<const char *>(value));
+    const std::size_t step = unicode != 0 ? 2 : 1;
     std::string out;
     count = 1;
-    for (const unsigned char *p = value; *p != 0 && *p != '\n'; ++p) {
-        if (*p == ',') {
+    for (std::size_t i = 0; i < avail; i += step) {
+        unsigned c = value[i];
+        if (unicode == KW_INI_UTF16_BE) {
+            c = c << 8 | value[i + 1];
+        } else if (unicode != 0) {
+            c = static_cast<unsigned>(value[i + 1]) << 8 | c;
+        }
+        if (c == 0 || c == '\n') {
+            break;
+        }
+        if (c == ',') {
             out.push_back('\0');
             ++count;
         } else {
-            out.push_back(static_cast<char>(*p));
+            out.push_back(static_cast<char>(c & 0xFF));
         }
     }
     out.push_back('\0');
@@ -253,11 +266,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 FUZZ_CHECK(st == INI_ERR_NOT_KEY);
             } else {
                 FUZZ_CHECK(st == 0 && count >= 1 && total >= count && total * unit <= room);
-                if (unicode == 0 && tflags == 0) {
-                    std::uint16_t want_count = 0;
-                    const std::string want = expected_tokens(ini.pValue, want_count);
-                    FUZZ_CHECK(count == want_count && total == want.size());
-                    FUZZ_CHECK(std::memcmp(out, want.data(), want.size()) == 0);
+                std::uint16_t want_count = 0;
+                const std::string want = expected_tokens(ini.pValue, unicode, want_count);
+                FUZZ_CHECK(count == want_count && total == want.size());
+                for (std::size_t k = 0; k < want.size(); ++k) {
+                    if (unit == 1) {
+                        FUZZ_CHECK(out[k] == static_cast<unsigned char>(want[k]));
+                    } else {
+                        // The character byte beside a zero byte, the zero first for high-byte-first text.
+                        const bool zero_first = unicode == KW_INI_UTF16_BE;
+                        FUZZ_CHECK(out[2 * k + (zero_first ? 1 : 0)] == static_cast<unsigned char>(want[k]));
+                        FUZZ_CHECK(out[2 * k + (zero_first ? 0 : 1)] == 0);
+                    }
                 }
             }
             if (st != 0) {
