@@ -14,10 +14,11 @@ using kwtest::BuiltIn;
 using kwtest::kDisk;
 using kwtest::kNotFound;
 
-std::int32_t via_va_list(PKW_MSG_CATALOG cat, unsigned char flags, char *buf, char *app, std::uint16_t num, ...) {
+// num is unsigned, not uint16_t, so that va_start gets a promoted type.
+std::int32_t via_va_list(PKW_MSG_CATALOG cat, unsigned char flags, char *buf, char *app, unsigned num, ...) {
     va_list ap;
     va_start(ap, num);
-    const std::int32_t r = KW_MsgVSprintf(cat, flags, buf, app, num, ap);
+    const std::int32_t r = KW_MsgVSprintf(cat, flags, buf, app, static_cast<std::uint16_t>(num), ap);
     va_end(ap);
     return r;
 }
@@ -70,6 +71,14 @@ TEST_F(MsgVSprintf, AskingForTheNotFoundEntryItselfGivesItItsOwnNumber) {
 TEST_F(MsgVSprintf, ArgumentsComeInPositionOrderWhateverTheTextOrder) {
     EXPECT_EQ(KW_MsgSprintf(&cat.handle, KW_MSG_STRIP_KEY, buf, app, 7, 5, "disk"), 6);
     EXPECT_STREQ(buf, "disk:5");
+}
+
+TEST_F(MsgVSprintf, RepeatedPositionsTakeArgumentsInTheScansSortedOrder) {
+    // The scan sorts 1d, 1d, 2s: the arguments come as a number, a number, a
+    // text; position 2 then holds the second number, which an s never reads.
+    BuiltIn repeated({kNotFound, "AB00001 -- %1!d! [%2!s!] %1!d!"});
+    EXPECT_EQ(KW_MsgSprintf(&repeated.handle, KW_MSG_STRIP_KEY, buf, app, 1, 5, 6, "x"), 6);
+    EXPECT_STREQ(buf, "5 [] 5");
 }
 
 TEST_F(MsgVSprintf, TextsWithoutSpecifiersIgnoreTheArguments) {
@@ -150,7 +159,8 @@ TEST_F(MsgVSprintf, EveryMessageOfALargeCatalogIsFound) {
         } else {
             std::snprintf(want, sizeof want, "Message %05d not found.", n * 7);
         }
-        EXPECT_EQ(KW_MsgSprintf(&big.handle, KW_MSG_STRIP_KEY, buf, app, num, n), static_cast<std::int32_t>(std::strlen(want)));
+        EXPECT_EQ(KW_MsgSprintf(&big.handle, KW_MSG_STRIP_KEY, buf, app, num, n),
+                  static_cast<std::int32_t>(std::strlen(want)));
         EXPECT_STREQ(buf, want);
         const auto between = static_cast<std::uint16_t>(n * 7 + 3);
         KW_MsgSprintf(&big.handle, 0, buf, app, between, n);

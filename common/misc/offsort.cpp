@@ -25,39 +25,6 @@
 namespace kw::misc {
 namespace {
 
-inline std::uint32_t be16(const unsigned char *p) noexcept {
-    return (std::uint32_t{p[0]} << 8) | std::uint32_t{p[1]};
-}
-
-inline std::uint32_t be32(const unsigned char *p) noexcept {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           std::uint32_t{p[3]};
-}
-
-// The L-byte key at p (1 <= L <= 8) as an integer that orders like memcmp.
-// Reads p[0] .. p[L - 1] and nothing else: the two loads overlap instead of
-// running past the key.
-template <unsigned L>
-inline std::uint64_t key_at(const unsigned char *p) noexcept {
-    if constexpr (L == 8) {
-        return (std::uint64_t{be32(p)} << 32) | be32(p + 4);
-    } else if constexpr (L >= 4) {
-        constexpr unsigned tail = 8 * (L - 4);
-        return (std::uint64_t{be32(p)} << tail) | (be32(p + L - 4) & ((std::uint32_t{1} << tail) - 1));
-    } else if constexpr (L >= 2) {
-        constexpr unsigned tail = 8 * (L - 2);
-        return (std::uint64_t{be16(p)} << tail) | (be16(p + L - 2) & ((std::uint32_t{1} << tail) - 1));
-    } else {
-        return p[0];
-    }
-}
-
-inline std::uint16_t offset_at(const unsigned char *offs, std::uint32_t k) noexcept {
-    std::uint16_t v;
-    std::memcpy(&v, offs + std::size_t{k} * 2, sizeof v);
-    return v;
-}
-
 // Shell sort over the halving gaps; each gap's chains are sorted by stable
 // insertion. less(key_of_v, w) says whether the record of v, whose key was
 // taken once with key(v), sorts strictly before the record of w.
@@ -88,43 +55,11 @@ void sort_fixed(std::uint16_t *offs, std::uint32_t numdata, const unsigned char 
         [pData](std::uint64_t kv, std::uint16_t w) { return kv < key_at<L>(pData + w); });
 }
 
-// Binary search with cmp(offset) < 0, 0, > 0 as the sought key sorts
-// before, equal to or after the record at offset.
-template <class Cmp>
-std::int32_t search(const unsigned char *offs, std::uint32_t numdata, Cmp cmp) noexcept {
-    if (numdata == 0) {
-        return -1;
-    }
-    std::uint32_t low = 0;
-    std::uint32_t high = numdata - 1;
-    for (;;) {
-        const std::uint32_t median = low + (high - low) / 2;  // (low + high) / 2 without overflow
-        const int c = cmp(offset_at(offs, median));
-        if (c == 0) {
-            return static_cast<std::int32_t>(median);
-        }
-        if (c < 0) {
-            if (median == low) {
-                return -1;
-            }
-            high = median - 1;
-        } else {
-            if (median == high) {
-                return -1;
-            }
-            low = median + 1;
-        }
-    }
-}
-
 template <unsigned L>
 std::int32_t search_fixed(const unsigned char *pSearch, const unsigned char *offs, std::uint32_t numdata,
                           const unsigned char *pData) noexcept {
-    const std::uint64_t ks = key_at<L>(pSearch);
-    return search(offs, numdata, [ks, pData](std::uint16_t off) {
-        const std::uint64_t kr = key_at<L>(pData + off);
-        return static_cast<int>(ks > kr) - static_cast<int>(ks < kr);
-    });
+    return search_key(offs, numdata, key_at<L>(pSearch),
+                      [pData](std::uint16_t off) { return key_at<L>(pData + off); });
 }
 
 }  // namespace
@@ -150,7 +85,8 @@ std::int32_t bsearch_offs(const unsigned char *pSearch, const unsigned char *off
 
 }  // namespace kw::misc
 
-extern "C" KW_API void KW_shellsort_offs(uint16_t *offs, uint32_t numdata, uint32_t cmplen, const unsigned char *pData) {
+extern "C" KW_API void KW_shellsort_offs(uint16_t *offs, uint32_t numdata, uint32_t cmplen,
+                                         const unsigned char *pData) {
     using namespace kw::misc;
     switch (cmplen) {
         case 0:

@@ -1,13 +1,109 @@
 // Sorting and searching arrays of 16-bit offsets into a data block, by a
 // fixed-length key that starts at each offset (KW_shellsort_offs,
-// KW_bsearch_offs), plus the search the message catalogs use on offset
-// arrays that may lie at any address.
+// KW_bsearch_offs). The pieces here are shared with the message catalogs,
+// whose offset arrays may lie at any address and whose 7-byte keys are built
+// directly as integers.
 #ifndef KW_MISC_OFFSORT_H
 #define KW_MISC_OFFSORT_H
 
 #include <cstdint>
+#include <cstring>
 
 namespace kw::misc {
+
+inline std::uint32_t be16(const unsigned char *p) noexcept {
+    return (std::uint32_t{p[0]} << 8) | std::uint32_t{p[1]};
+}
+
+inline std::uint32_t be32(const unsigned char *p) noexcept {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           std::uint32_t{p[3]};
+}
+
+// The L-byte key at p (1 <= L <= 8) as an integer that orders like memcmp.
+// Reads p[0] .. p[L - 1] and nothing else: the two loads overlap instead of
+// running past the key.
+template <unsigned L>
+inline std::uint64_t key_at(const unsigned char *p) noexcept {
+    if constexpr (L == 8) {
+        return (std::uint64_t{be32(p)} << 32) | be32(p + 4);
+    } else if constexpr (L >= 4) {
+        constexpr unsigned tail = 8 * (L - 4);
+        return (std::uint64_t{be32(p)} << tail) | (be32(p + L - 4) & ((std::uint32_t{1} << tail) - 1));
+    } else if constexpr (L >= 2) {
+        constexpr unsigned tail = 8 * (L - 2);
+        return (std::uint64_t{be16(p)} << tail) | (be16(p + L - 2) & ((std::uint32_t{1} << tail) - 1));
+    } else {
+        return p[0];
+    }
+}
+
+// Entry k of an offset array at any alignment.
+inline std::uint16_t offset_at(const unsigned char *offs, std::uint32_t k) noexcept {
+    std::uint16_t v;
+    std::memcpy(&v, offs + std::size_t{k} * 2, sizeof v);
+    return v;
+}
+
+// Binary search over the inclusive range 0 .. numdata - 1, probing
+// (low + high) / 2, with cmp(offset) < 0, 0, > 0 as the sought key sorts
+// before, equal to or after the record at offset. Returns the index of the
+// first equal record that the probes meet, or -1 (also for numdata 0).
+template <class Cmp>
+std::int32_t search(const unsigned char *offs, std::uint32_t numdata, Cmp cmp) noexcept {
+    if (numdata == 0) {
+        return -1;
+    }
+    std::uint32_t low = 0;
+    std::uint32_t high = numdata - 1;
+    for (;;) {
+        const std::uint32_t median = low + (high - low) / 2;  // (low + high) / 2 without overflow
+        const int c = cmp(offset_at(offs, median));
+        if (c == 0) {
+            return static_cast<std::int32_t>(median);
+        }
+        if (c < 0) {
+            if (median == low) {
+                return -1;
+            }
+            high = median - 1;
+        } else {
+            if (median == high) {
+                return -1;
+            }
+            low = median + 1;
+        }
+    }
+}
+
+// The same search for keys that are integers: key_of(offset) gives the
+// record's key as an integer ordered like its bytes.
+template <class KeyOf>
+std::int32_t search_key(const unsigned char *offs, std::uint32_t numdata, std::uint64_t key, KeyOf key_of) noexcept {
+    if (numdata == 0) {
+        return -1;
+    }
+    std::uint32_t low = 0;
+    std::uint32_t high = numdata - 1;
+    for (;;) {
+        const std::uint32_t median = low + (high - low) / 2;
+        const std::uint64_t record = key_of(offset_at(offs, median));
+        if (key == record) {
+            return static_cast<std::int32_t>(median);
+        }
+        if (key < record) {
+            if (median == low) {
+                return -1;
+            }
+            high = median - 1;
+        } else {
+            if (median == high) {
+                return -1;
+            }
+            low = median + 1;
+        }
+    }
+}
 
 // Binary search as KW_bsearch_offs, over numdata native 16-bit offsets that
 // start at offs, which need not be aligned (each is read with memcpy).

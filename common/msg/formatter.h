@@ -1,11 +1,10 @@
-// The encoding-aware formatter of message texts, ascii_ebcdic_sprintf, the
-// bounded output it writes to, and the argument values it reads.
+// The encoding-aware formatter of message texts, ascii_ebcdic_sprintf, and
+// the values it reads.
 #ifndef KW_MSG_FORMATTER_H
 #define KW_MSG_FORMATTER_H
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace kw::msg {
 
@@ -42,78 +41,16 @@ inline const Literals &literals_for(std::uint8_t encoding) noexcept {
     return encoding == 2 ? kEbcdicLiterals : kAsciiLiterals;
 }
 
-// Where formatted text goes: a buffer of cap bytes (terminator included),
-// into which the text goes without its first `skip` characters. Characters
-// beyond the buffer are counted but not stored, so the count is always the
-// length of the whole text. cap kUnbounded means the buffer is known to be
-// large enough; a null buf stores nothing whatever cap says.
-class Sink {
-public:
-    static constexpr std::uint64_t kUnbounded = ~std::uint64_t{0};
-
-    Sink(char *buf, std::uint64_t cap, std::uint32_t skip) noexcept
-        : buf_(reinterpret_cast<unsigned char *>(buf)), skip_(skip) {
-        if (buf == nullptr || cap == 0) {
-            room_ = 0;
-            lim_ = 0;  // nothing is ever stored
-            has_buf_ = false;
-        } else {
-            room_ = cap - 1;
-            lim_ = cap == kUnbounded ? kUnbounded : skip_ + room_;
-            has_buf_ = true;
-        }
-    }
-
-    void put(const unsigned char *p, std::size_t n) noexcept {
-        const std::uint64_t start = pos_;
-        pos_ += n;
-        if (start >= lim_ || pos_ <= skip_) {
-            return;
-        }
-        const std::uint64_t b = start > skip_ ? start : skip_;
-        const std::uint64_t e = pos_ < lim_ ? pos_ : lim_;
-        std::memcpy(buf_ + (b - skip_), p + (b - start), static_cast<std::size_t>(e - b));
-    }
-
-    void fill(unsigned char c, std::uint64_t n) noexcept {
-        const std::uint64_t start = pos_;
-        pos_ += n;
-        if (start >= lim_ || pos_ <= skip_) {
-            return;
-        }
-        const std::uint64_t b = start > skip_ ? start : skip_;
-        const std::uint64_t e = pos_ < lim_ ? pos_ : lim_;
-        std::memset(buf_ + (b - skip_), c, static_cast<std::size_t>(e - b));
-    }
-
-    // Characters produced so far, dropped ones included.
-    std::uint64_t produced() const noexcept { return pos_; }
-
-    // Terminate the stored text and return the length of the whole text
-    // after the dropped characters.
-    std::uint64_t finish() noexcept {
-        const std::uint64_t len = pos_ > skip_ ? pos_ - skip_ : 0;
-        if (has_buf_) {
-            buf_[len < room_ ? len : room_] = 0;
-        }
-        return len;
-    }
-
-private:
-    unsigned char *buf_;
-    std::uint64_t pos_ = 0;
-    std::uint64_t skip_;
-    std::uint64_t room_;  // characters that may be stored, terminator excluded
-    std::uint64_t lim_;   // produced-character index at which storing stops
-    bool has_buf_;
-};
-
-// Format the zero-terminated ctl_string in the given encoding into out,
-// taking position n's value from args[n - 1], of the kind kinds[n - 1] (9
-// elements each). Never reads ctl_string past its terminator nor args
-// outside its 9 elements.
-void ascii_ebcdic_sprintf(std::uint8_t encoding, Sink &out, const unsigned char *ctl_string,
-                          const ARG_UNION *args, const ArgKind *kinds) noexcept;
+// Format the zero-terminated ctl_string, whose zero lies before limit (up to
+// which bytes may be read), in the given encoding into buf as a Sink(buf,
+// cap, skip) stores it (see output.h), taking position n's value from
+// args[n - 1], of the kind kinds[n - 1] (9 elements each). Returns the length
+// of the whole text after the skipped characters; buf is terminated when it
+// has room. Never reads ctl_string past its terminator nor args outside its
+// 9 elements.
+std::uint64_t ascii_ebcdic_sprintf(std::uint8_t encoding, char *buf, std::uint64_t cap, std::uint32_t skip,
+                                   const unsigned char *ctl_string, const unsigned char *limit, const ARG_UNION *args,
+                                   const ArgKind *kinds) noexcept;
 
 }  // namespace kw::msg
 

@@ -24,20 +24,23 @@ AppId app_id(const Catalog &cat, const char *appID) noexcept {
 }
 
 Found find_message(const Catalog &cat, AppId id, std::uint16_t msgnum) noexcept {
+    // The key AB00042 as the integer its 7 bytes make, most significant
+    // first, so that each probe is one integer comparison.
     const unsigned char char_0 = literals_for(cat.encoding).char_0;
-    unsigned char key[kKeyLen] = {id.c0, id.c1};
-    unsigned n = msgnum;
-    for (std::size_t i = kKeyLen; i > 2; --i) {
-        key[i - 1] = static_cast<unsigned char>(char_0 + n % 10);
-        n /= 10;
-    }
-    std::int32_t index = misc::bsearch_offs(key, cat.pOff, cat.num_msgs, kKeyLen, cat.pTxt);
+    const unsigned n = msgnum;
+    const std::uint64_t z = char_0;
+    const std::uint64_t key = (std::uint64_t{id.c0} << 48) | (std::uint64_t{id.c1} << 40) |
+                              ((z + n / 10000) << 32) | ((z + n / 1000 % 10) << 24) | ((z + n / 100 % 10) << 16) |
+                              ((z + n / 10 % 10) << 8) | (z + n % 10);
+    const unsigned char *txt = cat.pTxt;
+    // Every offset leaves at least 8 bytes of the text area (checked at
+    // open), so a key is read as one 8-byte load without its last byte.
+    std::int32_t index = misc::search_key(cat.pOff, cat.num_msgs, key,
+                                          [txt](std::uint16_t off) { return misc::key_at<8>(txt + off) >> 8; });
     if (index < 0) {
         index = 0;
     }
-    std::uint16_t off;
-    std::memcpy(&off, cat.pOff + 2 * static_cast<std::size_t>(index), sizeof off);
-    return {cat.pTxt + off, index == 0};
+    return {txt + misc::offset_at(cat.pOff, static_cast<std::uint32_t>(index)), index == 0};
 }
 
 }  // namespace kw::msg

@@ -10,18 +10,19 @@
 // call never allocates and cannot fail for memory. The twin also knows the
 // list's length: a field that would pass it reads as 0 or the empty text, as
 // do all fields after it.
+#include <string_view>
+
 #include "msg/message.h"
-#include "platform/text.h"
 
 namespace kw::msg {
 namespace {
 
 struct PackedList {
-    const unsigned char *p;
+    const unsigned char *p;    // the next field, or null: no fields
     const unsigned char *end;  // null: the list's length is not known
     unsigned char strings[kMaxArgs][256];
 
-    void fetch(const KW_ARG_ &a, ArgKind kind, std::uint32_t index, ARG_UNION &value) noexcept {
+    void operator()(const KW_ARG_ &a, ArgKind kind, std::uint32_t index, ARG_UNION &value) noexcept {
         const unsigned char *field = nullptr;
         std::size_t len = 0;
         if (p != nullptr && (end == nullptr || p < end)) {
@@ -63,24 +64,26 @@ struct PackedList {
     }
 };
 
-// "%s" and "%d" of the fixed text, in the platform's encoding.
+// What a caller whose application ID is not the catalog's receives: this
+// text with appID for %s and msgnum for %d, in ASCII whatever the catalog's
+// encoding.
+constexpr std::string_view kInvalidTable = "\r\nInvalid message table for application %s who generate error %d ";
+
 void wrong_application(char *buffer, std::uint64_t cap, const char *appID, std::uint16_t msgnum) noexcept {
-    static const char head[] = "\r\nInvalid message table for application ";
-    static const char middle[] = " who generate error ";
+    constexpr std::size_t at_s = kInvalidTable.find("%s");
+    constexpr std::size_t at_d = kInvalidTable.find("%d");
+    static_assert(at_s < at_d && at_d != std::string_view::npos);
     Sink out(buffer, cap, 0);
-    const auto put = [&out](const char *s, std::size_t n) { out.put(reinterpret_cast<const unsigned char *>(s), n); };
-    put(head, sizeof head - 1);
-    put(appID, std::strlen(appID));
-    put(middle, sizeof middle - 1);
-    char digits[5];
-    std::size_t n = 0;
-    unsigned v = msgnum;
-    do {
-        digits[sizeof digits - 1 - n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    put(digits + sizeof digits - n, n);
-    put(" ", 1);
+    const auto put = [&out](std::string_view s) {
+        out.put(reinterpret_cast<const unsigned char *>(s.data()), s.size());
+    };
+    unsigned char digits[17];
+    const std::size_t n = itoa_(msgnum, digits, kAsciiLiterals.char_0, kAsciiLiterals.minus);
+    put(kInvalidTable.substr(0, at_s));
+    put(appID);
+    put(kInvalidTable.substr(at_s + 2, at_d - at_s - 2));
+    out.put(digits, n);
+    put(kInvalidTable.substr(at_d + 2));
     out.finish();
 }
 
@@ -98,7 +101,7 @@ std::int32_t rformat(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer
         return 0;  // neither buffer nor appID touched
     }
     if (appID != nullptr) {
-        plat::strupr(appID);
+        upper_case(appID);
     }
     if (cat.num_msgs == 0) {
         return as_result(Sink(buffer, cap, 0).finish());
@@ -119,12 +122,7 @@ std::int32_t rformat(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer
             list.end = pArgList + listsize;
         }
     }
-    Sink out(buffer, cap, skip_for(flags));
-    format_message(cat, out, id, msgnum,
-                   [&list](const KW_ARG_ &a, ArgKind kind, std::uint32_t index, ARG_UNION &value) {
-                       list.fetch(a, kind, index, value);
-                   });
-    return as_result(out.finish());
+    return as_result(format_message(cat, buffer, cap, skip_for(flags), id, msgnum, list));
 }
 
 }  // namespace

@@ -4,64 +4,89 @@
 #include <cstdarg>
 
 #include "msg/message.h"
-#include "platform/text.h"
 
 namespace kw::msg {
 namespace {
+
+// Arguments from a va_list that this call may consume.
+class VarArgs {
+public:
+    explicit VarArgs(va_list *ap) noexcept : ap_(ap) {}
+
+    void operator()(const KW_ARG_ &, ArgKind kind, std::uint32_t, ARG_UNION &value) noexcept {
+        if (kind == ArgKind::number) {
+            value._long = va_arg(*ap_, std::int32_t);
+        } else {
+            value._ptr = reinterpret_cast<const unsigned char *>(va_arg(*ap_, const char *));
+        }
+    }
+
+private:
+    va_list *ap_;
+};
 
 // The originals' results: the length, or 0 for a handle without the
 // signature (buffer untouched). The twins': the length of the whole text, or
 // KW_MSG_BAD_HANDLE with the empty text.
 std::int32_t vformat(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, std::uint64_t cap, bool bounded,
-                     char *appID, std::uint16_t msgnum, va_list argptr) noexcept {
+                     char *appID, std::uint16_t msgnum, va_list *ap) noexcept {
     if (appID != nullptr) {
-        plat::strupr(appID);  // even when the handle turns out to be bad
+        upper_case(appID);  // even when the handle turns out to be bad
     }
-    Sink out(buffer, cap, skip_for(flags));
     Catalog cat;
     if (pCatalog == nullptr || !read_handle(pCatalog, cat)) {
         if (!bounded) {
             return 0;
         }
-        out.finish();
+        Sink(buffer, cap, 0).finish();
         return KW_MSG_BAD_HANDLE;
     }
-    if (cat.num_msgs > 0) {
-        va_list ap;
-        va_copy(ap, argptr);
-        format_message(cat, out, app_id(cat, appID), msgnum,
-                       [&ap](const KW_ARG_ &, ArgKind kind, std::uint32_t, ARG_UNION &value) {
-                           if (kind == ArgKind::number) {
-                               value._long = va_arg(ap, std::int32_t);
-                           } else {
-                               value._ptr = reinterpret_cast<const unsigned char *>(va_arg(ap, const char *));
-                           }
-                       });
-        va_end(ap);
+    if (cat.num_msgs == 0) {
+        return as_result(Sink(buffer, cap, 0).finish());
     }
-    return as_result(out.finish());
+    VarArgs fetch(ap);
+    const std::uint64_t len = format_message(cat, buffer, cap, skip_for(flags), app_id(cat, appID), msgnum, fetch);
+    return as_result(len);
 }
 
 }  // namespace
 }  // namespace kw::msg
 
+// The caller's va_list is read through a copy: a va_list parameter cannot be
+// handed on by address, and the caller's own stays as it was.
 extern "C" KW_API int32_t KW_MsgVSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, char *appID,
                                          uint16_t msgnum, va_list argptr) {
-    return kw::msg::vformat(pCatalog, flags, buffer, kw::msg::Sink::kUnbounded, false, appID, msgnum, argptr);
+    va_list ap;
+    va_copy(ap, argptr);
+    const int32_t result =
+        kw::msg::vformat(pCatalog, flags, buffer, kw::msg::Sink::kUnbounded, false, appID, msgnum, &ap);
+    va_end(ap);
+    return result;
 }
 
 extern "C" KW_API int32_t KW_MsgVSnprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer,
                                           uint32_t bufsize, char *appID, uint16_t msgnum, va_list argptr) {
-    return kw::msg::vformat(pCatalog, flags, buffer, bufsize, true, appID, msgnum, argptr);
+    va_list ap;
+    va_copy(ap, argptr);
+    const int32_t result = kw::msg::vformat(pCatalog, flags, buffer, bufsize, true, appID, msgnum, &ap);
+    va_end(ap);
+    return result;
 }
 
-// msgnum is the last named parameter of both variadic functions; its type
-// is the one the interface fixes.
+// The interface fixes msgnum, a uint16_t, as the last named parameter of the
+// variadic functions. va_start needs it only to find where the variable
+// arguments begin, which the supported compilers and ABIs do for a promoted
+// type as for any other; clang warns about the promotion all the same.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wvarargs"
+#endif
 extern "C" KW_API int32_t KW_MsgSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, char *appID,
                                         uint16_t msgnum, ...) {
     va_list ap;
     va_start(ap, msgnum);
-    const int32_t result = KW_MsgVSprintf(pCatalog, flags, buffer, appID, msgnum, ap);
+    const int32_t result =
+        kw::msg::vformat(pCatalog, flags, buffer, kw::msg::Sink::kUnbounded, false, appID, msgnum, &ap);
     va_end(ap);
     return result;
 }
@@ -70,7 +95,11 @@ extern "C" KW_API int32_t KW_MsgSnprintf(PKW_MSG_CATALOG pCatalog, unsigned char
                                          uint32_t bufsize, char *appID, uint16_t msgnum, ...) {
     va_list ap;
     va_start(ap, msgnum);
-    const int32_t result = KW_MsgVSnprintf(pCatalog, flags, buffer, bufsize, appID, msgnum, ap);
+    const int32_t result = kw::msg::vformat(pCatalog, flags, buffer, bufsize, true, appID, msgnum, &ap);
     va_end(ap);
     return result;
 }
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif

@@ -6,60 +6,28 @@
 
 #include <cstring>
 
+#include "msg/format_core.h"
+
 namespace kw::msg {
-namespace {
 
-constexpr std::size_t kSpecLen = sizeof(KW_ARG_{}.specifier);
-
-}  // namespace
-
-std::uint32_t scan_specifiers(const unsigned char *text, const Literals &lit, const unsigned char *pTbIn,
-                              KW_ARG_ *args) noexcept {
+std::uint32_t scan_specifiers(const unsigned char *text, const unsigned char *limit, const Literals &lit,
+                              const unsigned char *pTbIn, KW_ARG_ *args) noexcept {
     std::uint32_t num_args = 0;
     const unsigned char *p = text;
-    while (*p != 0) {
-        if (*p != lit.percent) {
-            ++p;
-            continue;
+    for (;;) {
+        p = find_byte_or_zero(p, limit, lit.percent);
+        if (*p == 0) {
+            break;
         }
         if (p[1] == lit.percent) {
             p += 2;
             continue;
         }
-        // Collect up to the second '!', the terminator or 20 characters.
-        const unsigned char *q = p + 1;
-        unsigned char scratch[kSpecLen];
-        unsigned char *spec = num_args < kMaxArgs ? args[num_args].specifier : scratch;
-        std::size_t k = 0;
-        int marks = 0;
-        bool at_end = false;
-        for (; k < kSpecLen; ++k) {
-            const unsigned char c = q[k];
-            if (c == 0) {
-                spec[k] = 0;
-                at_end = true;
-                break;
-            }
-            if (c == lit.exclamation) {
-                spec[k] = '%';
-                if (++marks == 2) {
-                    break;
-                }
-            } else {
-                spec[k] = pTbIn[c];
-            }
-        }
-        if (k == kSpecLen) {
-            --k;  // cut after 20 characters
-        }
-        spec[k] = 0;  // the last character collected gives way to the terminator
+        KW_ARG_ scratch;
+        p = collect_specifier(p + 1, lit, pTbIn, num_args < kMaxArgs ? args[num_args] : scratch);
         if (num_args < kMaxArgs) {
             ++num_args;
         }
-        if (at_end) {
-            break;
-        }
-        p = q + k + 1;
     }
     return num_args;
 }
@@ -82,25 +50,6 @@ void sort_args(KW_ARG_ *args, std::uint32_t num_args) noexcept {
         }
         std::memcpy(&args[j], &moving, sizeof moving);
     }
-}
-
-ArgKind classify(KW_ARG_ &a) noexcept {
-    const std::size_t len = std::strlen(reinterpret_cast<const char *>(a.specifier));
-    if (len >= 2) {
-        a.arg_type = a.specifier[len - 1];
-        a.arg_size = a.specifier[len - 2];
-        switch (a.arg_type) {
-            case 'X': case 'c': case 'd': case 'i': case 'o': case 'u': case 'x':
-                return ArgKind::number;
-            case 's':
-                return ArgKind::text;
-            default:
-                break;
-        }
-    }
-    a.arg_type = 0;
-    a.arg_size = 0;
-    return ArgKind::none;
 }
 
 }  // namespace kw::msg
