@@ -18,11 +18,12 @@ using kwtest::kNotFound;
 
 constexpr unsigned char kGuard = 0xA5;
 
-std::int32_t vsn(PKW_MSG_CATALOG cat, unsigned char flags, char *buf, std::uint32_t size, char *app, std::uint16_t num,
+// num is unsigned, not uint16_t, so that va_start gets a promoted type.
+std::int32_t vsn(PKW_MSG_CATALOG cat, unsigned char flags, char *buf, std::uint32_t size, char *app, unsigned num,
                  ...) {
     va_list ap;
     va_start(ap, num);
-    const std::int32_t r = KW_MsgVSnprintf(cat, flags, buf, size, app, num, ap);
+    const std::int32_t r = KW_MsgVSnprintf(cat, flags, buf, size, app, static_cast<std::uint16_t>(num), ap);
     va_end(ap);
     return r;
 }
@@ -146,7 +147,8 @@ TEST_F(MsgBounded, HostileCatalogTextsStayInsideTheBuffer) {
         char *b = size == 0 ? nullptr : buf();
         std::fill(area.begin(), area.end(), kGuard);
         // Arguments in position order: s, d, c, s, s.
-        EXPECT_EQ(KW_MsgSnprintf(&hostile.handle, 0, b, size, app, 1, "text", 5, 'c', "also", "more"), 8 + 200 + 300 + 2 + 1);
+        EXPECT_EQ(KW_MsgSnprintf(&hostile.handle, 0, b, size, app, 1, "text", 5, 'c', "also", "more"),
+                  8 + 200 + 300 + 2 + 1);
         EXPECT_TRUE(nothing_past(size));
         EXPECT_EQ(KW_MsgSnprintf(&hostile.handle, 0, b, size, app, 2, 5), 8 + 500);
         EXPECT_TRUE(nothing_past(size));

@@ -22,7 +22,8 @@ using kwtest::TempDir;
 
 // The two-message example catalog, spelled out byte by byte.
 std::string example_catalog() {
-    const unsigned char header[14] = {0x99, 0x99, 0x99, 0x99, 0x01, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x04, 0x00, 0x53};
+    const unsigned char header[14] = {0x99, 0x99, 0x99, 0x99, 0x01, 0x00, 0x00,
+                                      0x00, 0x00, 0x02, 0x00, 0x04, 0x00, 0x53};
     std::string bytes(reinterpret_cast<const char *>(header), sizeof header);
     bytes.append(18, '\0');
     bytes += std::string("\x00\x00\x00\x26", 4);

@@ -47,7 +47,7 @@ class MsgRSprintf : public ::testing::Test {
 protected:
     BuiltIn cat{{kNotFound, kDisk, "AB00043E - Disk %1!s! has %2!ld! blocks free.", "AB00044I - %2!s!%1!s!",
                  "AB00045I - [%1!d!] [%2!ld!] [%3!x!]", "AB00046I - [%1!s!] [%2!c!]"}};
-    char buf[256];
+    char buf[1024];
     char app[3] = "ab";
     void SetUp() override {
         ASSERT_EQ(cat.status, 0u);
@@ -109,7 +109,8 @@ TEST_F(MsgRSprintf, FieldsFollowPositionsNotTheOrderInTheText) {
 }
 
 TEST_F(MsgRSprintf, NullApplicationIdUsesTheCatalogsOwn) {
-    EXPECT_EQ(KW_MsgRSprintf(&cat.handle, 0, buf, nullptr, 42, Packed().text("C:").number<std::int32_t>(17).data()), 38);
+    const Packed list = Packed().text("C:").number<std::int32_t>(17);
+    EXPECT_EQ(KW_MsgRSprintf(&cat.handle, 0, buf, nullptr, 42, list.data()), 38);
     EXPECT_STREQ(buf, "AB00042E - Disk C: has 17 blocks free.");
 }
 
