@@ -710,6 +710,12 @@ KW_API int32_t KW_MsgRSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, cha
  * the ones to use for catalogs, arguments or lists that are not fully
  * trusted. They produce exactly the text of the calls above, but:
  *
+ * (A variable argument list cannot tell the kinds of its arguments: with a
+ * catalog that is not trusted, a specifier s where the caller passed a
+ * number still makes the formatter follow that number as an address. Only
+ * KW_MsgRSnprintf, whose list holds no addresses, is safe against any
+ * catalog and any list.)
+ *
  * bufsize   the size of buffer in bytes. Nothing is ever written at or past
  *           buffer[bufsize]; when bufsize is at least 1 the text stored is
  *           always terminated (cut to bufsize - 1 characters if need be).
