@@ -17,8 +17,9 @@
 // text so far is kept and terminated): a text cut short before the first
 // '!', a position outside 1 to 9, or a conversion other than c s d o u x X
 // (the terminator included). A specifier that lacks only its closing mark at
-// the very end of the text is still converted. Nothing is ever read past the
-// text's terminator.
+// the very end of the text is still converted. Nothing after the text's
+// terminator is ever used, and nothing at or past limit (the end of the
+// catalog's text area, which ends with a zero) is ever read.
 #ifndef KW_MSG_FORMAT_CORE_H
 #define KW_MSG_FORMAT_CORE_H
 

@@ -46,8 +46,8 @@ inline const Literals &literals_for(std::uint8_t encoding) noexcept {
 // cap, skip) stores it (see output.h), taking position n's value from
 // args[n - 1], of the kind kinds[n - 1] (9 elements each). Returns the length
 // of the whole text after the skipped characters; buf is terminated when it
-// has room. Never reads ctl_string past its terminator nor args outside its
-// 9 elements.
+// has room. Reads nothing at or past limit and uses nothing after
+// ctl_string's terminator; never reads args outside its 9 elements.
 std::uint64_t ascii_ebcdic_sprintf(std::uint8_t encoding, char *buf, std::uint64_t cap, std::uint32_t skip,
                                    const unsigned char *ctl_string, const unsigned char *limit, const ARG_UNION *args,
                                    const ArgKind *kinds) noexcept;

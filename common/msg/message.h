@@ -69,7 +69,7 @@ struct TextTable {
 // text: a record's first character sorts before an earlier one's (the
 // arguments would not come in text order), a specifier's extent is judged
 // differently by the scan and the formatter, or the text has more pieces
-// than the table holds. Reads nothing past the text's terminator.
+// than the table holds. Reads nothing at or past limit.
 inline bool read_text(const unsigned char *text, const unsigned char *limit, const Literals &lit,
                       const unsigned char *pTbIn, TextTable &t) noexcept {
     int last_first = INT_MIN;
