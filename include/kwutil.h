@@ -248,8 +248,9 @@ KW_API uint32_t KW_ini_goto(KW_INI_STRUC *pIni, uint16_t nth_line);
  * closing bracket; a key name is everything before the first '='. Neither is
  * trimmed: '[ Net ]' is " NET ", and 'Port = 5' has the key "PORT ". Only the
  * first matching section at or after the current line is searched.
- * Patterns and names of any length are compared where they lie; nothing is
- * copied and nothing is cut at 255 bytes. Neither pattern is changed.
+ * Patterns and names of any length are compared in full: nothing is cut at
+ * 255 bytes and no length is refused. Neither pattern is changed. The search
+ * allocates nothing.
  *
  * The search stops, with the stop line current:
  *   Key NULL, section found           1, the section header
