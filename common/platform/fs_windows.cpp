@@ -4,7 +4,9 @@
 #include <cstring>
 
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <fcntl.h>
