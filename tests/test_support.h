@@ -24,11 +24,27 @@ public:
         std::string tmpl = (std::filesystem::temp_directory_path() / "kwutil-XXXXXX").string();
         std::vector<char> buf(tmpl.begin(), tmpl.end());
         buf.push_back('\0');
+#if defined(_WIN32)
+        // No mkdtemp: draw names until one can be created.
+        for (int attempt = 0;; ++attempt) {
+            std::vector<char> name = buf;
+            if (attempt == 100 || _mktemp_s(name.data(), name.size()) != 0) {
+                std::abort();
+            }
+            std::error_code ec;
+            if (std::filesystem::create_directory(name.data(), ec)) {
+                path_ = name.data();
+                break;
+            }
+            buf[buf.size() - 8] = static_cast<char>('a' + attempt % 26);  // vary the stem for _mktemp_s
+        }
+#else
         char *made = ::mkdtemp(buf.data());
         if (made == nullptr) {
             std::abort();
         }
         path_ = made;
+#endif
     }
     ~TempDir() {
         std::error_code ec;
@@ -50,6 +66,28 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The line end that a text-mode write puts on disk for 0x0A: the host's own
+// (CR LF on Windows), which a text-mode read turns back into 0x0A.
+#if defined(_WIN32)
+inline constexpr const char *kEol = "\r\n";
+#else
+inline constexpr const char *kEol = "\n";
+#endif
+
+// A text as a text-mode write leaves it on disk: every 0x0A as kEol.
+inline std::string eol(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\n') {
+            out += kEol;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
 
 // The whole file as bytes (empty when it cannot be read).
 inline std::string read_file(const std::string &path) {
