@@ -8,12 +8,17 @@
 #include <system_error>
 
 #ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
-#define KWTOOL_ISATTY(fd) (_isatty(fd) != 0)
+#include <sys/stat.h>
 #else
 #include <unistd.h>
-#define KWTOOL_ISATTY(fd) (isatty(fd) != 0)
 #endif
 
 namespace kwtool {
@@ -29,7 +34,43 @@ constexpr std::uint64_t kProgressThreshold = 32ull << 20;
 
 void set_binary([[maybe_unused]] std::FILE *f) {
 #ifdef _WIN32
+    // Text written before the switch must still go out translated.
+    std::fflush(f);
     _setmode(_fileno(f), _O_BINARY);
+#endif
+}
+
+// _isatty holds for every character device, NUL included; only a console
+// answers GetConsoleMode.
+bool is_terminal(int fd) {
+#ifdef _WIN32
+    const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    DWORD mode = 0;
+    return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+#else
+    return isatty(fd) != 0;
+#endif
+}
+
+// A new file that no one else has: fopen's "x" would do, but the Windows
+// runtime ignores letters it does not know and would open an existing file.
+std::FILE *create_new(const std::string &path) {
+#ifdef _WIN32
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                         _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE *f = _fdopen(fd, "wb");
+    if (f == nullptr) {
+        const int err = errno;
+        _close(fd);
+        std::remove(path.c_str());
+        errno = err;
+    }
+    return f;
+#else
+    return std::fopen(path.c_str(), "wbx");
 #endif
 }
 
@@ -93,9 +134,13 @@ input::input(const std::string &name) : shown_(display_name(name, false)) {
     }
 }
 
-input::~input() {
+input::~input() { close(); }
+
+void input::close() {
     if (owned_) {
         std::fclose(f_);
+        owned_ = false;
+        f_ = nullptr;
     }
 }
 
@@ -130,7 +175,7 @@ output::output(const std::string &name) : target_(name), shown_(display_name(nam
         char suffix[32];
         std::snprintf(suffix, sizeof suffix, ".kwtool-%08x", static_cast<unsigned>(rd()));
         temp_ = name + suffix;
-        f_ = std::fopen(temp_.c_str(), "wbx");
+        f_ = create_new(temp_);
         if (f_ == nullptr && errno != EEXIST) {
             break;
         }
@@ -177,14 +222,15 @@ void output::commit() {
     }
     fs::rename(temp_, target_, ec);
     if (ec) {
+        const std::string why = ec.message();  // before the clean-up reuses ec
         fs::remove(temp_, ec);
-        fail(kExitBadInput, located(shown_, 0, "cannot replace: " + ec.message()));
+        fail(kExitBadInput, located(shown_, 0, "cannot replace: " + why));
     }
     committed_ = true;
 }
 
 progress::progress(std::optional<std::uint64_t> total) : total_(total) {
-    enabled_ = KWTOOL_ISATTY(2) && (!total || *total >= kProgressThreshold);
+    enabled_ = is_terminal(2) && (!total || *total >= kProgressThreshold);
 }
 
 progress::~progress() { finish(); }
@@ -227,8 +273,10 @@ void progress::finish() {
     enabled_ = false;
 }
 
-bool stdout_is_terminal() { return KWTOOL_ISATTY(1); }
-bool stdin_is_terminal() { return KWTOOL_ISATTY(0); }
+bool stdout_is_terminal() { return is_terminal(1); }
+bool stdin_is_terminal() { return is_terminal(0); }
+
+void binary_stdout() { set_binary(stdout); }
 
 std::optional<std::int64_t> parse_integer(const std::string &text) {
     std::size_t i = 0;

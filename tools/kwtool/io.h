@@ -58,6 +58,10 @@ public:
     // what they have); fewer than n only at the end of the input.
     std::size_t read_full(unsigned char *buf, std::size_t n);
 
+    // Let go of a named file before an output takes its place: Windows
+    // refuses to replace a file that is still open.
+    void close();
+
     // The size of a regular file, when the input is one.
     std::optional<std::uint64_t> size() const { return size_; }
     const std::string &name() const { return shown_; }
@@ -72,7 +76,8 @@ private:
 // A binary output. A named file is written under a temporary name in the
 // same folder and renamed over its target by commit(); if the object goes
 // without a commit (an error was thrown), the temporary file is removed and
-// the target is untouched. Standard output ("-", "") is written directly.
+// the target is untouched. Standard output ("-", "") is written directly, in
+// binary mode.
 class output {
 public:
     explicit output(const std::string &name);
@@ -117,8 +122,15 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
+// Whether the stream is an interactive terminal (a console window on
+// Windows; other character devices, such as NUL, are not).
 bool stdout_is_terminal();
 bool stdin_is_terminal();
+
+// Put standard output in binary mode for bytes that must arrive exactly as
+// written. Text commands leave it alone: on Windows each line of their
+// output then ends with CR LF, as the platform's text tools do.
+void binary_stdout();
 
 // Parse a whole decimal number (an optional sign; "0x" for hexadecimal)
 // into a 64-bit value; nullopt for anything else.

@@ -175,6 +175,7 @@ void pack_stream(const std::string &in_name, const std::string &out_name, unsign
             break;
         }
     }
+    in.close();  // OUT may be the same file
     unsigned char tail[kBlockHeaderSize + kTrailerSize];
     encode_header(block_header{}, tail);
     encode_trailer(total, hash.digest(), tail + kBlockHeaderSize);
@@ -284,6 +285,7 @@ void unpack_stream(const std::string &in_name, const std::string &out_name, unsi
     if (in.read_full(&extra, 1) != 0) {
         refuse("unexpected data after the end marker");
     }
+    in.close();  // OUT may be the same file
     bar.finish();
     out.commit();
 }

@@ -59,6 +59,7 @@ void translate(const std::string &in_name, const std::string &out_name, bool to_
             break;
         }
     }
+    in.close();  // OUT may be the same file
     out.commit();
 }
 
@@ -78,6 +79,7 @@ void scramble(const std::string &in_name, const std::string &out_name, bool rest
             break;
         }
     }
+    in.close();  // OUT may be the same file
     out.commit();
 }
 
