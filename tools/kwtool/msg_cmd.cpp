@@ -172,13 +172,19 @@ void add_msg_commands(CLI::App &app) {
     format->add_option("NUMBER", a->number, "message number, 0 to 65535")->required();
     format->add_option("ARG", a->values, "arguments in position order");
     format->add_flag("--strip-key", a->strip, "drop the first 11 characters (the key and what follows it)");
-    format->add_flag("--raw", a->raw, "print an EBCDIC catalog's text as EBCDIC bytes, untranslated");
+    format->add_flag("--raw", a->raw, "print an EBCDIC catalog's text as EBCDIC bytes, untranslated, then a line "
+                                   "feed (no CR on Windows either)");
     format->footer("Each argument is a text for %s and a number for the other conversions (decimal, or 0x\n"
                    "hexadecimal); for %c a single character stands for itself. A number the catalog does not\n"
                    "hold prints the not-found entry and exits with status 1. Put -- before the arguments when a\n"
                    "text begins with '-':  kwtool msg format CAT AB 7 -- -x");
     format->callback([a] {
         const auto r = msg_ops::format(a->catalog, a->appid, a->number, a->values, a->strip, a->raw);
+        if (a->raw) {
+            // EBCDIC bytes are not text to this platform: a text-mode stream
+            // would put a CR before each 0x0A among them.
+            binary_stdout();
+        }
         std::fwrite(r.text.data(), 1, r.text.size(), stdout);
         std::fputc('\n', stdout);
         if (!r.found) {
