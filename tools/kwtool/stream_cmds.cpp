@@ -168,13 +168,22 @@ void add_stream_commands(CLI::App &app) {
         ->check(CLI::Range(0u, kMaxReadline))
         ->capture_default_str();
     r->footer("Enter ends the line; other control keys ring the bell. The echo goes to standard error, so\n"
-              "standard output carries only the line. From a pipe, a carriage return or the end ends it.");
+              "standard output carries only the line. From a pipe, a carriage return or the end ends it\n"
+              "(not on Windows, where the line must be typed at the console).");
     r->callback([a] { print(stream_ops::read_line(a->max)); });
 }
 
 namespace stream_ops {
 
 std::string read_line(std::uint32_t max) {
+#ifdef _WIN32
+    // There the library takes keys from the console itself, not from
+    // standard input: the bytes of a pipe would go unread while it waited
+    // for keys, or it would return an empty line as if Enter had come.
+    if (!stdin_is_terminal()) {
+        fail(kExitBadInput, "standard input is not the console: on Windows the line must be typed at the console");
+    }
+#endif
     std::vector<unsigned char> buf(max + 1);
     // The library echoes on standard output; point that at standard error
     // for the call, so that standard output gets the line and nothing else.
