@@ -10,6 +10,14 @@
 #include <system_error>
 #include <vector>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include "cli.h"
 
 #include "commands.h"
@@ -54,12 +62,36 @@ private:
     fs::path path_;
 };
 
+// The running binary's own path, empty when the system does not tell.
+fs::path self_path() {
+#ifdef _WIN32
+    std::vector<wchar_t> buf(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) {
+            return {};
+        }
+        if (n < buf.size()) {
+            return fs::path(std::wstring(buf.data(), n));
+        }
+        if (buf.size() >= 32768) {  // the longest path Windows has
+            return {};
+        }
+        buf.resize(buf.size() * 2);
+    }
+#else
+    std::error_code ec;
+    fs::path p = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path() : p;
+#endif
+}
+
 std::string default_samples() {
     std::vector<fs::path> candidates;
     std::error_code ec;
     // Beside an installed binary first, wherever the tree was installed to.
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
+    const fs::path self = self_path();
+    if (!self.empty()) {
         candidates.push_back(self.parent_path().parent_path() / KWTOOL_DATADIR / "kwutil" / "samples");
     }
     candidates.emplace_back(KWTOOL_INSTALLED_SAMPLES);
@@ -95,6 +127,27 @@ void check(bool ok, const std::string &what) {
 
 std::string read_all(const std::string &path) { return read_small_file(path, 64u << 20); }
 
+// A text file as the INI engine reads it: in text mode, so that on Windows
+// the CR LF that KW_ini_write puts there reads as one line feed.
+std::string read_text(const std::string &path) {
+    std::string text;
+    std::FILE *f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) {
+        fail(kExitBadInput, located(path, 0, "cannot open"));
+    }
+    char buf[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        text.append(buf, n);
+    }
+    const bool bad = std::ferror(f) != 0;
+    std::fclose(f);
+    if (bad) {
+        fail(kExitBadInput, located(path, 0, "read error"));
+    }
+    return text;
+}
+
 // Lines of a text, line ends kept.
 std::vector<std::string> lines_of(const std::string &text) {
     std::vector<std::string> out;
@@ -111,7 +164,9 @@ std::vector<std::string> lines_of(const std::string &text) {
 void ini_demo(const work_folder &w) {
     section("INI engine: app.ini");
     const std::string path = w.file("app.ini");
-    const std::string original = read_all(path);
+    const std::string original = read_text(path);
+    std::error_code ec;
+    const auto original_bytes = fs::file_size(path, ec);
     {
         auto f = ini_ops::open_for_reading(path);
         const auto lines = ini_ops::list(f);
@@ -151,7 +206,8 @@ void ini_demo(const work_folder &w) {
         step("ini del app.ini Logging Level -> line " + std::to_string(gone) + " deleted");
         ini_ops::write_back(f, path);
     }
-    const std::string edited = read_all(path);
+    const std::string edited = read_text(path);
+    const auto edited_bytes = fs::file_size(path, ec);
     const auto before = lines_of(original);
     const auto after = lines_of(edited);
     std::size_t kept = 0;
@@ -160,9 +216,9 @@ void ini_demo(const work_folder &w) {
             ++kept;
         }
     }
-    step("written back with KW_ini_write: " + std::to_string(original.size()) + " -> " +
-         std::to_string(edited.size()) + " bytes; " + std::to_string(kept) + " of " + std::to_string(before.size()) +
-         " original lines kept byte for byte (the others were edited)");
+    step("written back with KW_ini_write: " + std::to_string(original_bytes) + " -> " +
+         std::to_string(edited_bytes) + " bytes; " + std::to_string(kept) + " of " + std::to_string(before.size()) +
+         " original lines kept unchanged (the others were edited)");
     check(kept + 2 == before.size(), "untouched lines kept");
     std::printf("%s", edited.c_str());
 }
