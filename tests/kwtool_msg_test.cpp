@@ -11,6 +11,7 @@
 namespace {
 
 using kwtest::run_kwtool;
+using kwtest::run_kwtool_bytes;
 
 const char kSource[] =
     "# the two messages of the format's worked example\n"
@@ -124,7 +125,7 @@ TEST_F(KwtoolMsg, DumpThenCompileIsByteIdentical) {
         EXPECT_NE(dump.out.find("EF00007I - tab\\there, line\\nbreak, back\\\\slash # not a comment\n"),
                   std::string::npos)
             << dump.out;
-        dir.write("dumped.txt", dump.out);
+        dir.write("dumped.txt", kwtest::eol(dump.out));  // as `kwtool msg dump > dumped.txt` leaves it
         compile[2] = "dumped.txt";
         compile[4] = "two.cat";
         ASSERT_EQ(run_kwtool(dir, compile).status, 0);
@@ -144,7 +145,7 @@ TEST_F(KwtoolMsg, EbcdicCatalogsHoldEbcdicTextsAndKeys) {
     auto r = run_kwtool(dir, {"msg", "format", "e.cat", "ab", "42", "C:", "17"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "AB00042E - Disk C: has 17 blocks free.\n");
-    r = run_kwtool(dir, {"msg", "format", "e.cat", "AB", "123", "--raw"});
+    r = run_kwtool_bytes(dir, {"msg", "format", "e.cat", "AB", "123", "--raw"});
     EXPECT_EQ(r.status, 1);
     std::string raw = "AB00000E - Message 00123 not found.";
     KW_memxlt(reinterpret_cast<unsigned char *>(raw.data()), KW_xlate_ASC_EBC, static_cast<std::uint32_t>(raw.size()));

@@ -12,6 +12,7 @@
 namespace {
 
 using kwtest::run_kwtool;
+using kwtest::run_kwtool_bytes;
 
 // Text-like runs and repeats mixed with random stretches, as real files are.
 std::string sample_bytes(std::size_t n, unsigned seed) {
@@ -79,10 +80,10 @@ TEST_F(KwtoolPack, RoundTripsEverySizeThroughFilesAndPipes) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(kwtest::slurp(dir.file("out.bin")) == text);
 
-        r = run_kwtool(dir, {"pack"}, text);  // stdin to stdout
+        r = run_kwtool_bytes(dir, {"pack"}, text);  // stdin to stdout
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(r.out == kwtest::slurp(dir.file("in.kwp"))) << "the same bytes from a pipe";
-        r = run_kwtool(dir, {"unpack", "-", "-"}, r.out);
+        r = run_kwtool_bytes(dir, {"unpack", "-", "-"}, r.out);
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(r.out == text);
     }
@@ -188,10 +189,10 @@ TEST_F(KwtoolPack, EveryTruncationIsRefused) {
 TEST_F(KwtoolPack, StandardOutputGetsOnlyVerifiedBlocksBeforeALateError) {
     const std::string text = sample_bytes(65535 * 6, 9);
     const std::string good = pack(text);
-    const auto r = run_kwtool(dir, {"unpack"}, good.substr(0, good.size() - 10));
+    const auto r = run_kwtool_bytes(dir, {"unpack"}, good.substr(0, good.size() - 10));
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.out == text) << "every block verified before the end marker was found cut";
-    const auto bad = run_kwtool(dir, {"unpack"}, "KWPK\x01");
+    const auto bad = run_kwtool_bytes(dir, {"unpack"}, "KWPK\x01");
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.out, "");
 }

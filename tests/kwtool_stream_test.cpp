@@ -11,6 +11,7 @@
 namespace {
 
 using kwtest::run_kwtool;
+using kwtest::run_kwtool_bytes;
 
 std::string all_bytes(std::size_t n) {
     std::string s(n, '\0');
@@ -36,13 +37,13 @@ TEST_F(KwtoolStreams, XlateTranslatesEveryByteThroughTheTables) {
     auto r = run_kwtool(dir, {"xlate", "--to", "ebcdic", "in.bin", "e.bin"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(kwtest::slurp(dir.file("e.bin")) == through(text, KW_xlate_ASC_EBC));
-    r = run_kwtool(dir, {"xlate", "--to", "ascii", "e.bin"});
+    r = run_kwtool_bytes(dir, {"xlate", "--to", "ascii", "e.bin"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.out == through(through(text, KW_xlate_ASC_EBC), KW_xlate_EBC_ASC));
 
-    r = run_kwtool(dir, {"xlate", "--to", "ebcdic"}, "A1[\n");
+    r = run_kwtool_bytes(dir, {"xlate", "--to", "ebcdic"}, "A1[\n");
     EXPECT_EQ(r.out, "\xC1\xF1\xAD\x15");
-    EXPECT_EQ(run_kwtool(dir, {"xlate", "--to", "ascii"}, "\xC1\xF1\xAD\x15").out, "A1[\n");
+    EXPECT_EQ(run_kwtool_bytes(dir, {"xlate", "--to", "ascii"}, "\xC1\xF1\xAD\x15").out, "A1[\n");
     EXPECT_EQ(run_kwtool(dir, {"xlate", "--to", "latin1"}, "x").status, 2);
     EXPECT_EQ(run_kwtool(dir, {"xlate"}, "x").status, 2);
 }
@@ -61,7 +62,7 @@ TEST_F(KwtoolStreams, ScrambleWorksInChunksOf65536Bytes) {
         }
         const std::string scrambled = kwtest::slurp(dir.file("s.bin"));
         EXPECT_TRUE(scrambled == expected);
-        const auto r = run_kwtool(dir, {"unscramble"}, scrambled);  // from a pipe
+        const auto r = run_kwtool_bytes(dir, {"unscramble"}, scrambled);  // from a pipe
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(r.out == text);
     }
@@ -102,6 +103,10 @@ TEST_F(KwtoolStreams, CountMatchesAPlainOverlappingScan) {
 }
 
 TEST_F(KwtoolStreams, ReadlineTakesKeysFromAPipe) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "on Windows KW_GetString takes keys from the console alone, never from a pipe "
+                    "(ReadlineRefusesAPipeOnWindows checks the refusal instead)";
+#else
     struct Case {
         std::vector<std::string> args;
         std::string keys;
@@ -124,7 +129,24 @@ TEST_F(KwtoolStreams, ReadlineTakesKeysFromAPipe) {
     }
     EXPECT_EQ(run_kwtool(dir, {"readline"}, "ab\r").err.substr(0, 2), "ab") << "the echo goes to standard error";
     EXPECT_EQ(run_kwtool(dir, {"readline", "--max", "70000"}).status, 2);
+#endif
 }
+
+#if defined(_WIN32)
+// The keys of a pipe would go unread there while the library waited at the
+// console, or the line would come back empty as if Enter had been pressed:
+// the tool refuses instead, before any key is taken.
+TEST_F(KwtoolStreams, ReadlineRefusesAPipeOnWindows) {
+    for (const std::string keys : {"ab\r", ""}) {
+        SCOPED_TRACE(keys.size());
+        const auto r = run_kwtool(dir, {"readline"}, keys);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "kwtool: standard input is not the console: on Windows the line must be typed at the console\n");
+    }
+    EXPECT_EQ(run_kwtool(dir, {"readline", "--max", "70000"}).status, 2);
+}
+#endif
 
 TEST_F(KwtoolStreams, HelpAtEveryLevelAndUsageErrors) {
     const std::vector<std::vector<std::string>> help = {

@@ -5,13 +5,24 @@
 #ifndef KW_KWTOOL_TEST_UTIL_H
 #define KW_KWTOOL_TEST_UTIL_H
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <io.h>
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,7 +30,9 @@
 
 #include "test_support.h"
 
+#if !defined(_WIN32)
 extern char **environ;
+#endif
 
 namespace kwtest {
 
@@ -45,12 +58,32 @@ inline std::string slurp(const std::string &path) {
 }
 
 #ifdef KWTOOL_BIN
-inline std::string kwtool_path() { return KWTOOL_BIN; }
-inline std::string installed_samples() { return KWTOOL_SAMPLES; }
+// On Windows a path that begins with a slash but has no drive is taken on
+// the current drive, and kwtool runs in a temporary folder that may be on
+// another one: complete the paths here, where they were meant.
+inline std::string complete(const char *path) {
+#if defined(_WIN32)
+    return std::filesystem::absolute(path).string();
+#else
+    return path;
+#endif
+}
+inline std::string kwtool_path() { return complete(KWTOOL_BIN); }
+inline std::string installed_samples() { return complete(KWTOOL_SAMPLES); }
 #else
 inline std::string kwtool_path() { return std::string(); }  // kwtool is not part of this build
 inline std::string installed_samples() { return std::string(); }
 #endif
+
+// Whether this process may write the existing file at path: its permission
+// bits on POSIX, the read-only attribute on Windows.
+inline bool may_write(const std::string &path) {
+#if defined(_WIN32)
+    return _access(path.c_str(), 2) == 0;
+#else
+    return ::access(path.c_str(), W_OK) == 0;
+#endif
+}
 
 // The fixture every kwtool test starts from: skipped when the build has no
 // installed kwtool to run.
@@ -63,19 +96,95 @@ protected:
     }
 };
 
-// Run kwtool with args (argv[0] added) in folder dir, feeding stdin_data.
-inline run_result run_kwtool(const TempDir &dir, const std::vector<std::string> &args,
-                             const std::string &stdin_data = std::string()) {
+#if defined(_WIN32)
+// One argument as the runtime's parser reads it back from a command line:
+// in quotes when it is empty or holds blanks or quotes, a quote inside
+// escaped, and backslashes doubled only where a quote follows them.
+inline std::string quote_arg(const std::string &a) {
+    if (!a.empty() && a.find_first_of(" \t\n\v\"") == std::string::npos) {
+        return a;
+    }
+    std::string q = "\"";
+    std::size_t slashes = 0;
+    for (const char c : a) {
+        if (c == '\\') {
+            ++slashes;
+            continue;
+        }
+        q.append(c == '"' ? 2 * slashes + 1 : slashes, '\\');
+        q += c;
+        slashes = 0;
+    }
+    q.append(2 * slashes, '\\');
+    q += '"';
+    return q;
+}
+#endif
+
+// Run kwtool with args (argv[0] added) in folder dir, feeding stdin_data;
+// both output streams come back as the bytes that arrived.
+inline run_result run_kwtool_raw(const TempDir &dir, const std::vector<std::string> &args,
+                                 const std::string &stdin_data) {
     const std::string in = dir.write(".stdin", stdin_data);
     const std::string out = dir.file(".stdout");
     const std::string err = dir.file(".stderr");
+    const std::string bin = kwtool_path();
+    run_result r;
+#if defined(_WIN32)
+    SECURITY_ATTRIBUTES inherit{};
+    inherit.nLength = sizeof inherit;
+    inherit.bInheritHandle = TRUE;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE handles[3] = {
+        CreateFileA(in.c_str(), GENERIC_READ, share, &inherit, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+        CreateFileA(out.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
+        CreateFileA(err.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
+    };
+    std::string command = quote_arg(bin);
+    for (const auto &a : args) {
+        command += ' ' + quote_arg(a);
+    }
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    STARTUPINFOA start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = handles[0];
+    start.hStdOutput = handles[1];
+    start.hStdError = handles[2];
+    PROCESS_INFORMATION child{};
+    bool started = false;
+    if (handles[0] != INVALID_HANDLE_VALUE && handles[1] != INVALID_HANDLE_VALUE &&
+        handles[2] != INVALID_HANDLE_VALUE) {
+        // Relative paths in args are relative to dir.
+        started = CreateProcessA(bin.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 dir.path().string().c_str(), &start, &child) != 0;
+    }
+    const DWORD spawn_error = GetLastError();
+    for (HANDLE h : handles) {
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+        }
+    }
+    if (!started) {
+        r.err = "CreateProcess failed: error " + std::to_string(spawn_error);
+        return r;
+    }
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD code = 0;
+    const bool exited = GetExitCodeProcess(child.hProcess, &code) != 0;
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    // 0xC0000000 and above are exceptions that ended the process (an access
+    // violation, a stack overflow): what a signal is on POSIX.
+    r.status = exited && code < 0xC0000000u ? static_cast<int>(code) : -1;
+#else
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
-    const std::string bin = kwtool_path();
     std::vector<std::string> all{bin};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -92,7 +201,6 @@ inline run_result run_kwtool(const TempDir &dir, const std::vector<std::string> 
     std::filesystem::current_path(cwd);
     posix_spawn_file_actions_destroy(&actions);
 
-    run_result r;
     if (rc != 0) {
         r.err = "posix_spawn failed";
         return r;
@@ -100,8 +208,52 @@ inline run_result run_kwtool(const TempDir &dir, const std::vector<std::string> 
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+#endif
     r.out = slurp(out);
     r.err = slurp(err);
+    return r;
+}
+
+// A text stream as the tool meant it. kwtool writes text in text mode, so
+// on Windows each line feed arrives as CR LF: back to line feeds here, so
+// that one expectation holds everywhere. A bare line feed there means text
+// went out in binary mode, which a Windows user would see as a fault.
+inline std::string from_text_stream(const std::string &bytes, const char *stream) {
+#if defined(_WIN32)
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+            continue;
+        }
+        if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')) {
+            ADD_FAILURE() << stream << ": a line feed without its CR at byte " << i;
+        }
+        text += bytes[i];
+    }
+    return text;
+#else
+    static_cast<void>(stream);
+    return bytes;
+#endif
+}
+
+// Run kwtool for a text answer: standard output and error both text.
+inline run_result run_kwtool(const TempDir &dir, const std::vector<std::string> &args,
+                             const std::string &stdin_data = std::string()) {
+    run_result r = run_kwtool_raw(dir, args, stdin_data);
+    r.out = from_text_stream(r.out, "stdout");
+    r.err = from_text_stream(r.err, "stderr");
+    return r;
+}
+
+// Run kwtool for bytes on standard output (packed data, translated or
+// scrambled streams), which must arrive exactly as written; messages on
+// standard error are still text.
+inline run_result run_kwtool_bytes(const TempDir &dir, const std::vector<std::string> &args,
+                                   const std::string &stdin_data = std::string()) {
+    run_result r = run_kwtool_raw(dir, args, stdin_data);
+    r.err = from_text_stream(r.err, "stderr");
     return r;
 }
 
