@@ -123,6 +123,48 @@ TEST_F(KwtoolIni, SetOnAFileWithoutFinalLineEndKeepsTheLastLineWhole) {
     EXPECT_EQ(text(), kwtest::eol("[New]\nk=v\n"));
 }
 
+// A file that already ends its lines with CR LF comes back with CR LF on
+// every platform: kept as read on POSIX, made again by the text-mode write
+// on Windows.
+TEST_F(KwtoolIni, CrLfFilesKeepTheirLineEnds) {
+    // No empty line: on POSIX a lone CR LF is no empty line to the engine.
+    const std::string crlf = "[Network]\r\nTimeout=30\r\nRetry = 3\r\n[Logging]\r\nLevel=info\r\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string from, to;
+    } cases[] = {
+        {{"set", "app.ini", "Network", "Timeout", "60"}, "Timeout=30\r\n", "Timeout=60\r\n"},
+        {{"set", "app.ini", "Network", "Proxy", "none"}, "Retry = 3\r\n", "Retry = 3\r\nProxy=none\r\n"},
+        {{"del", "app.ini", "Logging", "Level"}, "Level=info\r\n", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[3]);
+        dir.write("app.ini", crlf);
+        std::vector<std::string> args{"ini"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto r = run_kwtool(dir, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string expected = crlf;
+        expected.replace(expected.find(c.from), c.from.size(), c.to);
+        EXPECT_EQ(text(), expected);
+    }
+}
+
+// Names travel through the command line: blanks and quotes must arrive
+// whole, also on Windows, where the arguments are one string to split.
+TEST_F(KwtoolIni, NamesAndValuesWithBlanksAndQuotes) {
+    dir.write("my settings.ini", "[A]\n");
+    const std::string value = "say \"hi\" \\\"there\\";
+    auto r = run_kwtool(dir, {"ini", "set", "my settings.ini", "A", "greeting", value});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(kwtest::slurp(dir.file("my settings.ini")), kwtest::eol("[A]\ngreeting=" + value + "\n"));
+    r = run_kwtool(dir, {"ini", "get", "my settings.ini", "A", "greeting"});
+    EXPECT_EQ(r.out, value + "\n");
+    r = run_kwtool(dir, {"ini", "set", "my settings.ini", "A", "empty", ""});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(run_kwtool(dir, {"ini", "get", "my settings.ini", "A", "empty"}).out, "\n");
+}
+
 TEST_F(KwtoolIni, DeleteOfAMissingKeyLeavesTheFileAlone) {
     const auto r = run_kwtool(dir, {"ini", "del", "app.ini", "Network", "Nope"});
     EXPECT_EQ(r.status, 1);

@@ -84,6 +84,8 @@ TEST_F(KwtoolMsg, ArgumentsFollowTheirSpecifiers) {
     } cases[] = {
         {{"1", "7", "x"}, 0, "CD00001I - x before 7\n"},  // arguments in position order
         {{"1", "--", "-7", "-x"}, 0, "CD00001I - -x before -7\n"},  // texts that begin with '-'
+        {{"1", "7", "a \"quoted\" \\\"text\\"}, 0, "CD00001I - a \"quoted\" \\\"text\\ before 7\n"},  // one argument
+        {{"1", "7", ""}, 0, "CD00001I -  before 7\n"},
         {{"2", "A", "255", "8", "4294967295"}, 0, "CD00002I - char A hex FF oct 10 unsigned 4294967295\n"},
         {{"2", "66", "0xff", "0", "1"}, 0, "CD00002I - char B hex FF oct 0 unsigned 1\n"},
         {{"3"}, 0, "CD00003I - no arguments, 100% sure\n"},
