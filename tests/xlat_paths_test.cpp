@@ -87,7 +87,7 @@ TEST_P(XlatPath, MatchesOracleAtEveryLengthAndMisalignment) {
                 for (std::size_t i = 0; i < sizeof got; ++i) {
                     got[i] = static_cast<unsigned char>(0xC3 ^ i);
                 }
-                std::copy(data.begin(), data.begin() + len, got + kPad + off);
+                std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(len), got + kPad + off);
                 std::copy(std::begin(got), std::end(got), want);
                 run(got + kPad + off, t.table, len);
                 oracle(want + kPad + off, t.table, len);
@@ -104,7 +104,7 @@ TEST_P(XlatPath, ExactHeapBlocksAtEveryLength) {
     const Bytes data = random_bytes(1100, 2);
     for (std::uint32_t len = 0; len <= 1100; ++len) {
         const auto block = std::make_unique<unsigned char[]>(len);
-        std::copy(data.begin(), data.begin() + len, block.get());
+        std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(len), block.get());
         run(block.get(), KW_xlate_EBC_ASC, len);
         for (std::uint32_t i = 0; i < len; ++i) {
             ASSERT_EQ(block[i], KW_xlate_EBC_ASC[data[i]]) << "len " << len << " at " << i;
@@ -202,7 +202,7 @@ TEST_P(XlatPath, StaysInsideBufferFlushAgainstUnmappedPages) {
         // Ending at the upper fence, then starting at the lower one.
         unsigned char *places[] = {mem.end() - len, mem.begin()};
         for (unsigned char *s : places) {
-            std::copy(data.begin(), data.begin() + len, s);
+            std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(len), s);
             run(s, KW_xlate_ASC_EBC, len);
             for (std::uint32_t i = 0; i < len; ++i) {
                 ASSERT_EQ(s[i], KW_xlate_ASC_EBC[data[i]]) << "len " << len << " at " << i;

@@ -147,10 +147,10 @@ TEST(XlatMemxlt, TranslatesExactlyLenBytes) {
     const Bytes data = random_bytes(600, 11);
     for (std::uint32_t len = 0; len <= 520; ++len) {
         Bytes buf(len + 64, kCanary);
-        std::copy(data.begin(), data.begin() + len, buf.begin() + 32);
+        std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(len), buf.begin() + 32);
         KW_memxlt(buf.data() + 32, KW_xlate_ASC_EBC, len);
         Bytes want(len + 64, kCanary);
-        const Bytes t = translated(Bytes(data.begin(), data.begin() + len), KW_xlate_ASC_EBC);
+        const Bytes t = translated(Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(len)), KW_xlate_ASC_EBC);
         std::copy(t.begin(), t.end(), want.begin() + 32);
         ASSERT_EQ(buf, want) << "len " << len;
     }

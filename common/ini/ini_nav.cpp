@@ -218,7 +218,7 @@ std::uint16_t next_header(const LINE_STRUC *ref, std::uint16_t i, std::uint16_t 
             at = at < 16 ? at : 16 + first_nonzero_byte(h1);
             at = at < 32 ? at : 32 + first_nonzero_byte(h2);
             at = at < 48 ? at : 48 + first_nonzero_byte(h3);
-            return static_cast<std::uint16_t>(p - ref + at / 4);
+            return static_cast<std::uint16_t>(static_cast<std::size_t>(p - ref) + at / 4);
         }
     }
     while (p < end && p->type != h) {
