@@ -78,9 +78,50 @@ struct KW_INI_INTERNAL {
     unsigned char *pValue;
 };
 
-static_assert(offsetof(KW_INI_INTERNAL, double_quote) + 2 == (sizeof(void *) == 8 ? 72 : 56),
-              "the Part's private fields take 56 bytes with 4-byte pointers, 72 with 8");
-static_assert(offsetof(KW_INI_INTERNAL, alloc_mem) == 80, "the private area is exactly 80 bytes");
+// Every offset, for both pointer widths: 4-byte pointers first, then 8.
+#define KW_INI_AT(field, at32, at64) \
+    static_assert(offsetof(KW_INI_INTERNAL, field) == (sizeof(void *) == 4 ? (at32) : (at64)), #field)
+KW_INI_AT(signature, 0, 0);
+KW_INI_AT(unicode_flag, 4, 4);
+KW_INI_AT(unicode_high_low, 5, 5);
+KW_INI_AT(numlines, 6, 6);
+KW_INI_AT(pFile, 8, 8);
+KW_INI_AT(pTxt, 12, 16);
+KW_INI_AT(pRef, 16, 24);
+KW_INI_AT(ix, 20, 32);
+KW_INI_AT(txtsize, 22, 34);
+KW_INI_AT(remain, 24, 36);
+KW_INI_AT(mode, 26, 38);
+KW_INI_AT(owned, 27, 39);
+KW_INI_AT(pTb, 28, 40);
+KW_INI_AT(endline, 32, 48);
+KW_INI_AT(space, 34, 50);
+KW_INI_AT(semicolon, 36, 52);
+KW_INI_AT(equal, 38, 54);
+KW_INI_AT(star, 40, 56);
+KW_INI_AT(question_mark, 42, 58);
+KW_INI_AT(open_square_bracket, 44, 60);
+KW_INI_AT(close_square_bracket, 46, 62);
+KW_INI_AT(open_angle_bracket, 48, 64);
+KW_INI_AT(close_angle_bracket, 50, 66);
+KW_INI_AT(comma, 52, 68);
+KW_INI_AT(double_quote, 54, 70);
+KW_INI_AT(pName, 56, 72);  // the reserved tail: 24 bytes with 4-byte pointers, 8 with 8
+KW_INI_AT(alloc_mem, 80, 80);
+KW_INI_AT(free_mem, 84, 88);
+KW_INI_AT(pBuf, 88, 96);
+KW_INI_AT(bufsize, 92, 104);
+KW_INI_AT(usesize, 94, 106);
+KW_INI_AT(linenum, 96, 108);
+KW_INI_AT(linetype, 98, 110);
+KW_INI_AT(__, 99, 111);
+KW_INI_AT(pLine, 100, 112);
+KW_INI_AT(pValue, 104, 120);
+#undef KW_INI_AT
+static_assert(sizeof(KW_INI_INTERNAL::___) == (sizeof(void *) == 4 ? 24 : 8), "the reserved tail");
+static_assert(sizeof(KW_INI_INTERNAL) == (sizeof(void *) == 4 ? 108 : 128));
+
+// The public view names the same bytes.
 static_assert(sizeof(KW_INI_INTERNAL) == sizeof(KW_INI_STRUC));
 static_assert(offsetof(KW_INI_INTERNAL, alloc_mem) == offsetof(KW_INI_STRUC, alloc_mem));
 static_assert(offsetof(KW_INI_INTERNAL, free_mem) == offsetof(KW_INI_STRUC, free_mem));
@@ -89,10 +130,9 @@ static_assert(offsetof(KW_INI_INTERNAL, bufsize) == offsetof(KW_INI_STRUC, bufsi
 static_assert(offsetof(KW_INI_INTERNAL, usesize) == offsetof(KW_INI_STRUC, usesize));
 static_assert(offsetof(KW_INI_INTERNAL, linenum) == offsetof(KW_INI_STRUC, linenum));
 static_assert(offsetof(KW_INI_INTERNAL, linetype) == offsetof(KW_INI_STRUC, linetype));
+static_assert(offsetof(KW_INI_INTERNAL, __) == offsetof(KW_INI_STRUC, __));
 static_assert(offsetof(KW_INI_INTERNAL, pLine) == offsetof(KW_INI_STRUC, pLine));
 static_assert(offsetof(KW_INI_INTERNAL, pValue) == offsetof(KW_INI_STRUC, pValue));
-static_assert(sizeof(void *) == 8 ? (offsetof(KW_INI_STRUC, pLine) == 112 && sizeof(KW_INI_STRUC) == 128)
-                                  : (offsetof(KW_INI_STRUC, pLine) == 100 && sizeof(KW_INI_STRUC) == 108));
 
 namespace kw::ini {
 

@@ -55,6 +55,9 @@ inline constexpr std::size_t kKeyLen = 7;  // 2 characters of application ID, 5 
 inline constexpr std::size_t kAddrAt = offsetof(KW_CATALOG_HEADER, pOff);
 inline constexpr bool kTwoAddresses = sizeof(void *) == 4;
 static_assert(sizeof(void *) == 4 || sizeof(void *) == 8, "a handle holds one 8-byte or two 4-byte addresses");
+static_assert(kTwoAddresses ? (kAddrAt == 24 && offsetof(KW_CATALOG_HEADER, pTxt) == 28)
+                            : (kAddrAt == 24 && kAddrAt + sizeof(void *) == sizeof(KW_MSG_CATALOG)),
+              "pOff at 24 and pTxt at 28 with 4-byte addresses; one address in 24 to 31 with 8");
 
 inline std::uint16_t be16(const unsigned char *p) noexcept {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
