@@ -199,12 +199,9 @@ std::uint64_t format_message(const Catalog &cat, char *buf, std::uint64_t cap, s
     return ascii_ebcdic_sprintf(cat.encoding, buf, cap, skip, m.text, limit, argums, kinds);
 }
 
-// Upper-case the caller's application ID in place (the runtime's _strupr
-// in the "C" locale: a to z only).
+// Upper-case the caller's application ID in place (the runtime's _strupr).
 inline void upper_case(char *appID) noexcept {
-    for (char *q = appID; *q != '\0'; ++q) {
-        *q = static_cast<char>(plat::fold(static_cast<unsigned char>(*q)));
-    }
+    plat::strupr(appID);
 }
 
 // Characters that flags bit 0 drops from the front of a message.

@@ -29,10 +29,12 @@ void put_char(unsigned char c) noexcept {
     std::fflush(stdout);
 }
 
-// isprint classifies through the runtime's table for the current locale
-// (_isctype when its characters may take several bytes).
+// The runtime's printable test for the current locale: blank, punctuation,
+// letter or digit (the mask isprint uses), asked of _isctype directly so
+// that locales whose characters may take several bytes are classified the
+// same way as single-byte ones.
 bool is_printable(unsigned char c) noexcept {
-    return std::isprint(c) != 0;
+    return _isctype(c, _BLANK | _PUNCT | _ALPHA | _DIGIT) != 0;
 }
 
 }  // namespace kw::plat

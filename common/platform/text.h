@@ -1,7 +1,9 @@
 // Case folding, as the runtime's _strupr does it in the "C" locale.
 //
-// Only the letters a to z are folded, on every host and whatever locale the
-// application has set, so a configuration file searches the same everywhere.
+// fold changes only the letters a to z, on every host and whatever locale
+// the application has set, so a configuration file searches the same
+// everywhere. strupr is the runtime's _strupr on Windows (locale-aware
+// there) and fold applied to each byte elsewhere.
 #ifndef KW_PLATFORM_TEXT_H
 #define KW_PLATFORM_TEXT_H
 
@@ -12,7 +14,7 @@ constexpr unsigned char fold(unsigned char c) noexcept {
     return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
 }
 
-// Upper-case a zero-terminated string in place (the runtime's _strupr).
+// Upper-case a zero-terminated string in place.
 void strupr(char *s) noexcept;
 
 }  // namespace kw::plat
