@@ -1,22 +1,45 @@
-# Compare the dynamic symbols that LIB defines with the lists in EXPECTED_DIR
-# (one file a family, one name a line, '#' comments).
-execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIB}")
-endif()
-string(REPLACE "\n" ";" lines "${out}")
+# Compare the names that the shared library LIB exports with the lists in
+# EXPECTED_DIR (one file a family, one name a line, '#' comments). ELF: its
+# dynamic symbols (nm); PE (FORMAT=PE): its export table (OBJDUMP -p).
 set(found)
-foreach(line ${lines})
-  if(line MATCHES "^[0-9a-fA-F]+ [A-Z] (.+)$")
-    set(sym ${CMAKE_MATCH_1})
-    # Version nodes, the ELF bookkeeping symbols and what a sanitizer build
-    # adds are not ours.
-    if(NOT sym MATCHES "^_(init|fini|edata|end|_bss_start)$" AND NOT sym MATCHES "@@"
-       AND NOT sym MATCHES "^__(odr_asan|asan|ubsan|sanitizer)")
-      list(APPEND found ${sym})
-    endif()
+if(FORMAT STREQUAL "PE")
+  # A DLL: the names in its export table, and the import library beside it.
+  if(NOT EXISTS "${IMPLIB}")
+    message(FATAL_ERROR "no import library at ${IMPLIB}")
   endif()
-endforeach()
+  execute_process(COMMAND ${OBJDUMP} -p ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} failed on ${LIB}")
+  endif()
+  string(REPLACE "\n" ";" lines "${out}")
+  set(in_table OFF)
+  foreach(line ${lines})
+    if(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+      set(in_table ON)
+    elseif(in_table AND line MATCHES "^[ \t]*\\[ *[0-9]+\\] (.+)$")
+      list(APPEND found ${CMAKE_MATCH_1})
+    elseif(in_table)
+      set(in_table OFF)
+    endif()
+  endforeach()
+else()
+  execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${LIB}")
+  endif()
+  string(REPLACE "\n" ";" lines "${out}")
+  foreach(line ${lines})
+    if(line MATCHES "^[0-9a-fA-F]+ [A-Z] (.+)$")
+      set(sym ${CMAKE_MATCH_1})
+      # Version nodes, the ELF bookkeeping symbols and what a sanitizer build
+      # adds are not ours.
+      if(NOT sym MATCHES "^_(init|fini|edata|end|_bss_start)$" AND NOT sym MATCHES "@@"
+         AND NOT sym MATCHES "^__(odr_asan|asan|ubsan|sanitizer)")
+        list(APPEND found ${sym})
+      endif()
+    endif()
+  endforeach()
+endif()
 list(SORT found)
 file(GLOB lists ${EXPECTED_DIR}/*.txt)
 set(expected)
