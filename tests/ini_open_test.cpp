@@ -220,7 +220,7 @@ TEST_F(IniOpen, MoreThan4095LinesAreRefused) {
 TEST_F(IniOpen, ReadErrorIsReportedNotHidden) {
     // A folder opens as a stream but every read fails.
     KW_INI_STRUC ini = ledger_record();
-    EXPECT_EQ(KW_ini_open(&ini, dir.path().c_str(), KW_INI_READ, 0), INI_ERR_OPEN);
+    EXPECT_EQ(KW_ini_open(&ini, dir.path().string().c_str(), KW_INI_READ, 0), INI_ERR_OPEN);
     EXPECT_EQ(ini.pLine, nullptr);
 }
 
