@@ -134,7 +134,7 @@ TEST_F(HppLayer, IniCallsMapOneToOne) {
     ASSERT_FALSE(ini.go_to(1));
     EXPECT_FALSE(ini.remove());
     EXPECT_FALSE(ini.write());
-    EXPECT_EQ(slurp(path), "[Main]\nName=z\nNew=1\nList=a,,b\n[Other]\nName=y\n");
+    EXPECT_EQ(slurp(path), kwtest::eol("[Main]\nName=z\nNew=1\nList=a,,b\n[Other]\nName=y\n"));
 }
 
 TEST_F(HppLayer, IniFailuresAreErrorCodes) {

@@ -367,7 +367,14 @@ TEST_F(IniWrite, AVanishedFolderGives34AndKeepsTheLines) {
     kwtest::use_ledger(ini);
     ASSERT_EQ(KW_ini_open(&ini, (sub / "gone.ini").string().c_str(), KW_INI_READWRITE, 0), INI_OK);
     ASSERT_EQ(KW_ini_goto(&ini, 3), INI_OK);
-    fs::remove_all(sub);
+    std::error_code gone;
+    fs::remove_all(sub, gone);
+#if defined(_WIN32)
+    if (gone) {
+        GTEST_SKIP() << "Windows keeps a folder while a file in it is open, so it cannot vanish under the handle";
+    }
+#endif
+    ASSERT_FALSE(gone) << gone.message();
     EXPECT_EQ(KW_ini_write(&ini), INI_ERR_REOPEN);
     EXPECT_EQ(KW_ini_write(&ini), INI_ERR_REOPEN);
     EXPECT_EQ(ini.linenum, 3);
