@@ -173,7 +173,12 @@ typedef struct KW_INI_STRUC {
  *
  * Files are read in text mode: a line is read 255 bytes at a time, so a
  * longer line is stored as several lines, each classified by itself; a zero
- * byte inside a line ends the stored line there. The text buffer starts at
+ * byte inside a line ends the stored line there. On Windows the runtime's
+ * text mode delivers each CR LF as the single line end 0x0A (the 255 bytes
+ * are counted after that) and takes a byte 0x1A (Ctrl+Z) as the end of the
+ * file; on POSIX hosts the bytes arrive as they are, so a CR before the line
+ * end stays part of the line (and a line holding only CR LF is refused with
+ * 27, as any line that is neither comment, section nor key). The text buffer starts at
  * 8,192 bytes and grows by 8,192 up to 57,344 bytes; the line table is one
  * block of 16,384 bytes (4,095 lines and the end entry). In mode 2 from a
  * file a third block holds the file's absolute path, so that KW_ini_write
