@@ -55,33 +55,6 @@ std::uint32_t prepare(const KW_INI_INTERNAL *x, const unsigned char *Textline, N
     return INI_OK;
 }
 
-// Grow the text buffer by one step of 8,192 bytes. Returns 0, 30 when the
-// grown size would pass 65,535 bytes, or the allocator's status; on failure
-// nothing has changed.
-std::uint32_t grow(KW_INI_INTERNAL *x) noexcept {
-    if (x->txtsize + std::uint32_t{kTextStep} > 0xFFFFu) {
-        return INI_ERR_TEXT_FULL;
-    }
-    const auto newsize = static_cast<std::uint16_t>(x->txtsize + kTextStep);
-    unsigned char *block = nullptr;
-    if (std::uint32_t status = obtain(x, newsize, &block); status != 0) {
-        return status;
-    }
-    // Only the used text is copied: the rest of a caller's buffer is the
-    // caller's business, and ours is zero past the text anyway.
-    const std::uint16_t usedbytes = used(x);
-    std::memcpy(block, x->pTxt, usedbytes);
-    std::memset(block + usedbytes, 0, static_cast<std::size_t>(newsize - usedbytes));
-    if ((x->owned & kOwnsText) != 0) {
-        give_back(x, x->txtsize, x->pTxt);
-    }
-    x->owned = static_cast<std::uint8_t>(x->owned | kOwnsText);
-    x->pTxt = block;
-    x->txtsize = newsize;
-    x->remain = static_cast<std::uint16_t>(x->remain + kTextStep);
-    return INI_OK;
-}
-
 // Store line as line k, in front of the line that held that number (or at
 // the end). The room and the table entry must be there.
 void store_line(KW_INI_INTERNAL *x, std::uint16_t k, const NewLine &line) noexcept {
@@ -133,7 +106,7 @@ std::uint32_t insert(KW_INI_INTERNAL *x, const unsigned char *Textline, unsigned
     }
     if (line.size > x->remain) {
         // One step always makes room: a line needs at most 256 bytes.
-        if (std::uint32_t status = grow(x); status != 0) {
+        if (std::uint32_t status = grow_text(x); status != 0) {
             return status;
         }
     }
@@ -173,7 +146,7 @@ std::uint32_t replace(KW_INI_INTERNAL *x, const unsigned char *Textline) noexcep
     // the free space needs no growth.
     const auto oldsize = static_cast<std::uint32_t>(x->pRef[x->ix + 1].offs - x->pRef[x->ix].offs);
     if (line.size > x->remain + oldsize) {
-        if (std::uint32_t status = grow(x); status != 0) {
+        if (std::uint32_t status = grow_text(x); status != 0) {
             return status;
         }
     }

@@ -182,6 +182,12 @@ std::uint32_t obtain(KW_INI_INTERNAL *pX, std::uint16_t size, unsigned char **bl
 // obtained with.
 void give_back(KW_INI_INTERNAL *pX, std::uint16_t size, void *block) noexcept;
 
+// Grow the text buffer by one step of 8,192 bytes, into a block of the
+// engine's own (a caller's buffer is left to the caller; ours is given
+// back). Returns 0, 30 when the grown size would pass 65,535 bytes, or the
+// allocator's status; on failure nothing has changed.
+std::uint32_t grow_text(KW_INI_INTERNAL *pX) noexcept;
+
 // Give back every block the handle holds and close its file; leaves the
 // record not open with no pointers into freed memory.
 void release_all(KW_INI_INTERNAL *pX) noexcept;

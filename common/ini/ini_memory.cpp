@@ -1,5 +1,7 @@
-// The default memory callbacks, installed when the caller gives none.
+// The default memory callbacks, installed when the caller gives none, and
+// the blocks the engine obtains and gives back through the handle's callbacks.
 #include <cstdlib>
+#include <cstring>
 
 #include "ini/ini_internal.h"
 
@@ -35,6 +37,30 @@ void give_back(KW_INI_INTERNAL *pX, std::uint16_t size, void *block) noexcept {
     if (block != nullptr && pX->free_mem != nullptr) {
         pX->free_mem(size, static_cast<unsigned char *>(block));
     }
+}
+
+std::uint32_t grow_text(KW_INI_INTERNAL *x) noexcept {
+    if (x->txtsize + std::uint32_t{kTextStep} > 0xFFFFu) {
+        return INI_ERR_TEXT_FULL;
+    }
+    const auto newsize = static_cast<std::uint16_t>(x->txtsize + kTextStep);
+    unsigned char *block = nullptr;
+    if (std::uint32_t status = obtain(x, newsize, &block); status != 0) {
+        return status;
+    }
+    // Only the used text is copied: the rest of a caller's buffer is the
+    // caller's business, and ours is zero past the text anyway.
+    const std::uint16_t usedbytes = used(x);
+    std::memcpy(block, x->pTxt, usedbytes);
+    std::memset(block + usedbytes, 0, static_cast<std::size_t>(newsize - usedbytes));
+    if ((x->owned & kOwnsText) != 0) {
+        give_back(x, x->txtsize, x->pTxt);
+    }
+    x->owned = static_cast<std::uint8_t>(x->owned | kOwnsText);
+    x->pTxt = block;
+    x->txtsize = newsize;
+    x->remain = static_cast<std::uint16_t>(x->remain + kTextStep);
+    return INI_OK;
 }
 
 }  // namespace kw::ini

@@ -43,26 +43,6 @@ void set_character_codes(KW_INI_INTERNAL *x) noexcept {
     x->double_quote = 0x22;
 }
 
-// Grow the engine's text buffer by one step. Returns 0, 30 when the grown
-// size would pass 65,535 bytes, or the allocator's status.
-std::uint32_t grow_text(KW_INI_INTERNAL *x) noexcept {
-    if (x->txtsize + std::uint32_t{kTextStep} > 0xFFFFu) {
-        return INI_ERR_TEXT_FULL;
-    }
-    const auto newsize = static_cast<std::uint16_t>(x->txtsize + kTextStep);
-    unsigned char *block = nullptr;
-    if (std::uint32_t status = obtain(x, newsize, &block); status != 0) {
-        return status;
-    }
-    std::memcpy(block, x->pTxt, x->txtsize);
-    std::memset(block + x->txtsize, 0, kTextStep);
-    give_back(x, x->txtsize, x->pTxt);
-    x->pTxt = block;
-    x->txtsize = newsize;
-    x->remain = static_cast<std::uint16_t>(x->remain + kTextStep);
-    return INI_OK;
-}
-
 // Keep the file's absolute path so that a write finds the very same file
 // after the caller has changed its working folder.
 std::uint32_t remember_path(KW_INI_INTERNAL *x, const char *Filename) noexcept {
