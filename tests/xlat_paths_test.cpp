@@ -9,12 +9,19 @@
 #include <string>
 #include <vector>
 
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#define KW_TEST_HAS_FENCES 1
+#elif defined(__unix__) || defined(__APPLE__)
 #include <sys/mman.h>
 #include <unistd.h>
-#define KW_TEST_HAS_MMAP 1
+#define KW_TEST_HAS_FENCES 1
 #else
-#define KW_TEST_HAS_MMAP 0
+#define KW_TEST_HAS_FENCES 0
 #endif
 
 #include "kwutil.h"
@@ -143,13 +150,36 @@ TEST_P(XlatPath, LargeBufferMatchesTheTable) {
     }
 }
 
-#if KW_TEST_HAS_MMAP
+#if KW_TEST_HAS_FENCES
 namespace {
 
 // Pages of read-write memory between two pages that cannot be touched:
 // a read or write one byte outside [begin, end) faults.
 class Fenced {
 public:
+#if defined(_WIN32)
+    explicit Fenced(std::size_t pages) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        page_ = info.dwPageSize;
+        size_ = (pages + 2) * page_;
+        void *p = VirtualAlloc(nullptr, size_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        if (p == nullptr) {
+            return;
+        }
+        base_ = static_cast<unsigned char *>(p);
+        DWORD old = 0;
+        if (!VirtualProtect(base_, page_, PAGE_NOACCESS, &old) || !VirtualProtect(end(), page_, PAGE_NOACCESS, &old)) {
+            VirtualFree(base_, 0, MEM_RELEASE);
+            base_ = nullptr;
+        }
+    }
+    ~Fenced() {
+        if (base_ != nullptr) {
+            VirtualFree(base_, 0, MEM_RELEASE);
+        }
+    }
+#else
     explicit Fenced(std::size_t pages) {
         page_ = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
         size_ = (pages + 2) * page_;
@@ -168,6 +198,7 @@ public:
             ::munmap(base_, size_);
         }
     }
+#endif
     Fenced(const Fenced &) = delete;
     Fenced &operator=(const Fenced &) = delete;
 

@@ -11,6 +11,14 @@
 
 #include "kwutil.h"
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
 // Code page 037 for ASCII 0x00-0x7F, as published for that code page.
@@ -227,6 +235,19 @@ TEST(XlatTables, LiveInReadOnlyMemory) {
         }
         std::fclose(maps);
         EXPECT_TRUE(found);
+    }
+}
+#elif defined(_WIN32)
+// The same on Windows: the pages holding each table allow no writing.
+TEST(XlatTables, LiveInReadOnlyMemory) {
+    const void *tables[] = {KW_xlate_ASC_EBC, KW_xlate_EBC_ASC, KW_xlate_dummy};
+    constexpr DWORD kWritable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    for (const void *t : tables) {
+        MEMORY_BASIC_INFORMATION info {};
+        ASSERT_NE(VirtualQuery(t, &info, sizeof info), 0u);
+        const auto addr = reinterpret_cast<std::uintptr_t>(t);
+        EXPECT_GE(reinterpret_cast<std::uintptr_t>(info.BaseAddress) + info.RegionSize, addr + 256);
+        EXPECT_EQ(info.Protect & kWritable, 0u) << "protection 0x" << std::hex << info.Protect;
     }
 }
 #endif
