@@ -15,6 +15,8 @@ set(ENV{PKG_CONFIG_LIBDIR} "/usr/${KW_MINGW_TRIPLET}/lib/pkgconfig")
 # no libstdc++ / libgcc / winpthread DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-# Tests are discovered and run through Wine.
+# Tests are discovered (at build time) and run through Wine, when there is one.
 find_program(KW_WINE wine)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${KW_WINE})
+if(KW_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KW_WINE})
+endif()
