@@ -569,6 +569,11 @@ KW_API uint32_t KW_ini_tokenize(KW_INI_STRUC *pIni, unsigned char *pBuffer, unsi
  *  - widths and precisions above 2,147,483,647 count as that value, and a
  *    length above it is returned as 2,147,483,647.
  *
+ * Upper case: the formatting calls upper-case the caller's appID in place
+ * with the runtime's _strupr on Windows, which follows the application's
+ * LC_CTYPE locale; elsewhere only a to z change. In the default "C" locale
+ * the two agree.
+ *
  * Thread-safety: an open catalog is only read, by any number of threads at
  * once. The formatting calls upper-case the caller's appID in place, so
  * threads must not share a writable appID that is not upper case already.
