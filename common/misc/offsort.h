@@ -80,29 +80,10 @@ std::int32_t search(const unsigned char *offs, std::uint32_t numdata, Cmp cmp) n
 // record's key as an integer ordered like its bytes.
 template <class KeyOf>
 std::int32_t search_key(const unsigned char *offs, std::uint32_t numdata, std::uint64_t key, KeyOf key_of) noexcept {
-    if (numdata == 0) {
-        return -1;
-    }
-    std::uint32_t low = 0;
-    std::uint32_t high = numdata - 1;
-    for (;;) {
-        const std::uint32_t median = low + (high - low) / 2;
-        const std::uint64_t record = key_of(offset_at(offs, median));
-        if (key == record) {
-            return static_cast<std::int32_t>(median);
-        }
-        if (key < record) {
-            if (median == low) {
-                return -1;
-            }
-            high = median - 1;
-        } else {
-            if (median == high) {
-                return -1;
-            }
-            low = median + 1;
-        }
-    }
+    return search(offs, numdata, [&](std::uint16_t offset) {
+        const std::uint64_t record = key_of(offset);
+        return key < record ? -1 : (key == record ? 0 : 1);
+    });
 }
 
 // Binary search as KW_bsearch_offs, over numdata native 16-bit offsets that
