@@ -10,6 +10,18 @@
 
 namespace kw::msg {
 
+// Copy n bytes, sizeof(Word) <= n <= 2 * sizeof(Word), as two words that
+// overlap in the middle: both loads and stores stay inside the ranges.
+template <class Word>
+inline void copy_two_words(unsigned char *to, const unsigned char *p, std::size_t n) noexcept {
+    Word a;
+    Word b;
+    std::memcpy(&a, p, sizeof a);
+    std::memcpy(&b, p + n - sizeof b, sizeof b);
+    std::memcpy(to, &a, sizeof a);
+    std::memcpy(to + n - sizeof b, &b, sizeof b);
+}
+
 // Copy n bytes between ranges that do not overlap. Short copies are the
 // common case: a few loads and stores that stay inside both ranges instead of
 // a call.
@@ -17,19 +29,9 @@ inline void copy_bytes(unsigned char *to, const unsigned char *p, std::size_t n)
     if (n > 16) {
         std::memcpy(to, p, n);
     } else if (n >= 8) {
-        std::uint64_t a;
-        std::uint64_t b;
-        std::memcpy(&a, p, 8);
-        std::memcpy(&b, p + n - 8, 8);
-        std::memcpy(to, &a, 8);
-        std::memcpy(to + n - 8, &b, 8);
+        copy_two_words<std::uint64_t>(to, p, n);
     } else if (n >= 4) {
-        std::uint32_t a;
-        std::uint32_t b;
-        std::memcpy(&a, p, 4);
-        std::memcpy(&b, p + n - 4, 4);
-        std::memcpy(to, &a, 4);
-        std::memcpy(to + n - 4, &b, 4);
+        copy_two_words<std::uint32_t>(to, p, n);
     } else {
         for (std::size_t i = 0; i < n; ++i) {
             to[i] = p[i];
