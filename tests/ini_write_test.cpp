@@ -22,6 +22,7 @@
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -555,6 +556,236 @@ TEST_F(IniWrite, AFileMadeReadOnlyIsLeftAlone) {
     EXPECT_EQ(read_file(path), eol(kConfig.substr(std::strlen("; settings\n"))));
 }
 
+#endif
+
+// Another name for the same file: both names see the new content and stay
+// one file, so the file was rewritten where it stands.
+TEST_F(IniWrite, HardLinkedFileKeepsItsLinks) {
+    const std::string path = open_file("a.ini", kConfig);
+    const std::string other = dir.file("b.ini");
+    std::error_code ec;
+    fs::create_hard_link(path, other, ec);
+    if (ec) {
+        GTEST_SKIP() << "this file system makes no hard links: " << ec.message();
+    }
+    ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
+    ASSERT_EQ(KW_ini_write(&ini), INI_OK);
+    const std::string expected = eol(kConfig.substr(std::strlen("; settings\n")));
+    EXPECT_EQ(read_file(path), expected);
+    EXPECT_EQ(read_file(other), expected) << "the other name must see the new content";
+    EXPECT_EQ(fs::hard_link_count(path), 2u);
+    EXPECT_TRUE(fs::equivalent(path, other));
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a.ini", "b.ini"}));
+    expect_holds(ini, path);
+    // Shorter and longer again: the file is cut where the new text ends.
+    ASSERT_EQ(KW_ini_insert(&ini, u("Added=1\n"), 0), INI_OK);
+    ASSERT_EQ(KW_ini_write(&ini), INI_OK);
+    EXPECT_EQ(read_file(other), eol("Added=1\n" + kConfig.substr(std::strlen("; settings\n"))));
+    while (ini.linetype != INI_LINE_NONE) {
+        ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
+    }
+    ASSERT_EQ(KW_ini_write(&ini), INI_OK);
+    EXPECT_EQ(read_file(other), "");
+}
+
+// The host tells where the held file is at the time of the write.
+TEST_F(IniWrite, AFileRenamedSinceTheOpenIsWrittenUnderItsNewName) {
+    const std::string path = open_file("old.ini", kConfig);
+    const std::string moved = dir.file("new.ini");
+    std::error_code ec;
+    fs::rename(path, moved, ec);
+    if (ec) {
+        GTEST_SKIP() << "this host does not rename a file that is held open: " << ec.message();
+    }
+    ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
+    ASSERT_EQ(KW_ini_write(&ini), INI_OK);
+    EXPECT_EQ(read_file(moved), eol(kConfig.substr(std::strlen("; settings\n"))));
+    EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"new.ini"}) << "nothing comes back under the old name";
+    expect_holds(ini, moved);
+}
+
+#if defined(_WIN32)
+TEST_F(IniWrite, OwnerGroupAndModeOfAnotherUserAreKept) {
+    GTEST_SKIP() << "Windows has no POSIX owner, group and mode; ReplaceFileA carries the security descriptor";
+}
+TEST_F(IniWrite, DeviceNodesAreWrittenIntoNeverReplaced) {
+    GTEST_SKIP() << "Windows has no device nodes a test can make (mknod)";
+}
+TEST_F(IniWrite, AFullDiskDuringAnInPlaceWriteGives35AndLeavesTheFile) {
+    GTEST_SKIP() << "Windows has no file-size limit (RLIMIT_FSIZE) to stand in for a full disk";
+}
+#else
+struct Identity {
+    uid_t uid;
+    gid_t gid;
+    std::vector<gid_t> groups;  // supplementary groups
+};
+
+// Run fn in a child that has become who; 77 when it cannot (not root).
+template <class F>
+int as_identity(const Identity &who, F fn) {
+    return in_child([&] {
+        if (::setgroups(who.groups.size(), who.groups.data()) != 0 || ::setgid(who.gid) != 0 ||
+            ::setuid(who.uid) != 0) {
+            return 77;
+        }
+        return fn();
+    });
+}
+
+// A replacement made by the writer would belong to the writer; whenever it
+// cannot carry the file's owner, group and mode, the file is rewritten in
+// place and keeps all three. The writer is uid 1001; its own group is 1001,
+// and 4242 is a supplementary group. (A set-group-ID bit for a group the
+// writer is not in is not among the cases: Linux drops it on any write by
+// such a writer, in place or not.)
+TEST_F(IniWrite, OwnerGroupAndModeOfAnotherUserAreKept) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "not root: files of other owners and a child of another identity cannot be made";
+    }
+    const Identity writer{1001, 1001, {1001, 4242}};
+    struct Case {
+        const char *name;
+        uid_t uid;
+        gid_t gid;
+        unsigned mode;
+        bool in_place;  // the file must stay the same file
+    } cases[] = {
+        {"another owner, the writer's group", 1002, 4242, 0660, true},
+        {"another owner, writable by all", 1002, 1002, 0666, true},
+        {"the writer's, a group it is not in", 1001, 5151, 0644, true},
+        {"the writer's, its supplementary group", 1001, 4242, 0640, false},
+        {"the writer's, set-group-ID for its own group", 1001, 4242, 02640, false},
+    };
+    const fs::path folder = dir.path() / "shared";
+    fs::create_directory(folder);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);  // the writer may create files beside the file
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = (folder / "cfg.ini").string();
+        std::ofstream(path, std::ios::binary) << kConfig;
+        ASSERT_EQ(::chown(path.c_str(), c.uid, c.gid), 0);
+        ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+        struct stat before {};
+        ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+        const int code = as_identity(writer, [&] {
+            KW_INI_STRUC child = fresh_record();
+            if (KW_ini_open(&child, path.c_str(), KW_INI_READWRITE, 0) != INI_OK) {
+                return 10;
+            }
+            if (KW_ini_delete(&child) != INI_OK || KW_ini_write(&child) != INI_OK) {
+                return 11;
+            }
+            if (KW_ini_insert(&child, u("Again=1\n"), 0) != INI_OK || KW_ini_write(&child) != INI_OK) {
+                return 12;  // the held stream keeps working after the first write
+            }
+            return KW_ini_close(&child) == INI_OK ? 0 : 13;
+        });
+        ASSERT_NE(code, 77) << "root could not become uid 1001";
+        ASSERT_EQ(code, 0);
+        struct stat after {};
+        ASSERT_EQ(::stat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_uid, c.uid);
+        EXPECT_EQ(after.st_gid, c.gid);
+        EXPECT_EQ(after.st_mode & 07777, c.mode) << std::oct << (after.st_mode & 07777);
+        if (c.in_place) {
+            EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten where it stands";
+        }
+        EXPECT_EQ(read_file(path), "Again=1\n" + kConfig.substr(std::strlen("; settings\n")));
+        EXPECT_EQ(names_in(folder), std::set<std::string>{"cfg.ini"}) << "no stray file";
+        fs::remove(path);
+    }
+}
+
+// A device is written into and stays a device: a node with the numbers of
+// /dev/null, made in the temporary folder.
+TEST_F(IniWrite, DeviceNodesAreWrittenIntoNeverReplaced) {
+    struct Case {
+        const char *name;
+        unsigned major, minor;
+        std::uint32_t status;
+    } cases[] = {
+        {"null", 1, 3, INI_OK},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string node = dir.file(c.name);
+        if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(c.major, c.minor)) != 0) {
+            GTEST_SKIP() << "cannot make a device node here (needs root): " << std::strerror(errno);
+        }
+        ini = fresh_record();
+        kwtest::use_ledger(ini);
+        const std::uint32_t opened = KW_ini_open(&ini, node.c_str(), KW_INI_READWRITE, 0);
+        if (opened == INI_ERR_OPEN) {
+            GTEST_SKIP() << "device nodes cannot be opened in " << dir.path() << " (mounted nodev?)";
+        }
+        ASSERT_EQ(opened, INI_OK);
+        ASSERT_EQ(KW_ini_insert(&ini, u("[A]\n"), 0), INI_OK);
+        EXPECT_EQ(KW_ini_write(&ini), c.status);
+        EXPECT_EQ(KW_ini_write(&ini), c.status) << "a second write finds the device as before";
+        EXPECT_NE(priv(ini)->pFile, nullptr) << "still held";
+        struct stat st {};
+        ASSERT_EQ(::lstat(node.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the node must stay a device";
+        EXPECT_EQ(st.st_rdev, makedev(c.major, c.minor));
+        EXPECT_EQ(names_in(dir.path()).count(std::string(c.name)), 1u);
+        ASSERT_EQ(KW_ini_close(&ini), INI_OK);
+    }
+    EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"null"}) << "no stray file";
+}
+
+// A file with a second link is rewritten in place. The room for the new
+// text is reserved before anything is overwritten, so a disk that is full
+// (a file size limit below the new size) refuses the write with 35 while the
+// file, under both names, is still as it was; once there is room, the same
+// handle writes it.
+TEST_F(IniWrite, AFullDiskDuringAnInPlaceWriteGives35AndLeavesTheFile) {
+    const std::string path = dir.write("cfg.ini", kConfig);
+    const std::string other = dir.file("link.ini");
+    ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
+    const std::string line = "k=" + std::string(240, 'v') + "\n";
+    const int code = in_child([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        KW_INI_STRUC child = fresh_record();
+        if (KW_ini_open(&child, path.c_str(), KW_INI_READWRITE, 0) != INI_OK) {
+            return 10;
+        }
+        for (int i = 0; i < 10; ++i) {
+            if (KW_ini_insert(&child, u(line.c_str()), 0) != INI_OK) {
+                return 11;
+            }
+        }
+        struct rlimit limit {};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const rlim_t was = limit.rlim_cur;
+        limit.rlim_cur = 1024;  // above the old size, below the new one
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            return 12;
+        }
+        if (KW_ini_write(&child) != INI_ERR_WRITE || KW_ini_write(&child) != INI_ERR_WRITE) {
+            return 13;
+        }
+        if (priv(child)->pFile == nullptr || read_file(path) != kConfig) {
+            return 14;  // held, and untouched
+        }
+        limit.rlim_cur = was;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            return 15;
+        }
+        return KW_ini_write(&child) == INI_OK ? 0 : 16;
+    });
+    ASSERT_EQ(code, 0);
+    std::string expected;
+    for (int i = 0; i < 10; ++i) {
+        expected += line;
+    }
+    expected += kConfig;
+    EXPECT_EQ(read_file(path), expected);
+    EXPECT_EQ(read_file(other), expected);
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"cfg.ini", "link.ini"}));
+}
 #endif
 
 }  // namespace

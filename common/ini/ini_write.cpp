@@ -1,10 +1,25 @@
 // KW_ini_write: putting the lines back into the file they were loaded from.
 //
-// The lines go to a new file beside the old one, which is made durable and
-// then put in the old one's place in one step. Until that step the old file
-// is whole, so no failure and no crash on the way leaves the configuration
-// empty or half written. Only a folder that refuses a new file makes us
-// rewrite the file where it stands, as a last resort.
+// The file is found through the held stream, not by a name kept from the
+// open: the host tells where the held file is now, so a change of working
+// folder, or a rename, since the open does not matter.
+//
+// Where it can, the write replaces the file: the lines go to a new file
+// beside the old one, which is made durable and then put in the old one's
+// place in one step. Until that step the old file is whole, so no failure
+// and no crash on the way leaves the configuration empty or half written.
+//
+// A replacement must not change what the file is, so the file is rewritten
+// where it stands, through the held stream, whenever a new file could not be
+// the same: a device, FIFO or socket (written into, never replaced), a file
+// with more than one hard link, a file whose owner, group or permission bits
+// a new file of ours could not carry, a folder that refuses a new file, or a
+// host that cannot tell the held file's path. In place keeps the owner, the
+// group, access lists, extended attributes and links. The room for the new
+// text is reserved before the first byte is overwritten, so a full disk
+// leaves the file as it was.
+#include <cstring>
+
 #include "ini/ini_internal.h"
 #include "platform/fs.h"
 #include "platform/stream.h"
@@ -12,8 +27,9 @@
 namespace kw::ini {
 namespace {
 
-// The longest path the open keeps, and room for the temporary name's suffix.
+// The longest path looked up, and room for the temporary name's suffix.
 constexpr std::size_t kPathCap = 4096 + 32;
+constexpr std::size_t kSuffixRoom = 32;
 
 bool write_lines(const KW_INI_INTERNAL *x, std::FILE *f) noexcept {
     for (std::uint16_t i = 0; i < x->numlines; ++i) {
@@ -24,46 +40,36 @@ bool write_lines(const KW_INI_INTERNAL *x, std::FILE *f) noexcept {
     return true;
 }
 
-// The file is empty from the reopen with "w" until its lines are written;
-// a failure on the way leaves it so, with the "w" stream held for a retry.
-std::uint32_t write_in_place(KW_INI_INTERNAL *x) noexcept {
-    x->pFile = plat::reopen_file(x->pFile, x->pName, "w");
-    if (x->pFile == nullptr) {
-        return INI_ERR_REOPEN;
+// The held stream stays held whatever happens, so a later write can try
+// again. Only an error after the reservation, while the old bytes are being
+// overwritten, can leave the file half new and half old.
+std::uint32_t rewrite_in_place(KW_INI_INTERNAL *x, bool regular) noexcept {
+    std::size_t bytes = 0;
+    std::size_t line_ends = 0;
+    for (std::uint16_t i = 0; i < x->numlines; ++i) {
+        const char *line = reinterpret_cast<const char *>(x->pTxt + x->pRef[i].offs);
+        const std::size_t len = std::strlen(line);
+        bytes += len;
+        line_ends += len > 0 && line[len - 1] == '\n' ? 1 : 0;
     }
-    if (!write_lines(x, x->pFile) || !plat::sync_file(x->pFile)) {
+    if (!plat::start_rewrite(x->pFile, regular, bytes, line_ends)) {
         return INI_ERR_WRITE;
     }
-    x->pFile = plat::reopen_file(x->pFile, x->pName, "r+");
-    return x->pFile == nullptr ? INI_ERR_REOPEN : INI_OK;
+    if (!write_lines(x, x->pFile) || !plat::finish_rewrite(x->pFile, regular)) {
+        return INI_ERR_WRITE;
+    }
+    return INI_OK;
 }
 
-std::uint32_t write(KW_INI_INTERNAL *x) noexcept {
-    if (!is_open(x)) {
-        return INI_ERR_HANDLE;
-    }
-    if (x->mode != KW_INI_READWRITE) {
-        return INI_ERR_MODE;
-    }
-    if (x->pBuf != nullptr) {
-        return INI_ERR_NO_FILE;
-    }
-    if (x->pFile == nullptr || x->pName == nullptr) {
-        return INI_ERR_REOPEN;  // an earlier reopen failed
-    }
-    // A file made read only since the open is left alone, as a rewrite in
-    // place would have to: replacing it needs only the folder's permission.
-    if (!plat::may_write(x->pName)) {
-        return INI_ERR_REOPEN;
-    }
-
+std::uint32_t replace(KW_INI_INTERNAL *x, const char *path) noexcept {
     char temp[kPathCap];
     std::FILE *out = nullptr;
-    switch (plat::create_temp_beside(x->pName, temp, sizeof temp, &out)) {
+    switch (plat::create_temp_beside(x->pFile, path, temp, sizeof temp, &out)) {
     case plat::TempFile::ok:
         break;
     case plat::TempFile::denied:
-        return write_in_place(x);
+    case plat::TempFile::unlike:
+        return rewrite_in_place(x, true);
     case plat::TempFile::failed:
         return INI_ERR_REOPEN;  // nothing touched; the file is still held
     }
@@ -78,15 +84,49 @@ std::uint32_t write(KW_INI_INTERNAL *x) noexcept {
     plat::close_file(x->pFile);
     x->pFile = nullptr;
     std::uint32_t status = INI_OK;
-    if (!plat::replace_file(temp, x->pName)) {
+    if (!plat::replace_file(temp, path)) {
         plat::remove_file(temp);
         status = INI_ERR_WRITE;
     }
-    x->pFile = plat::open_file(x->pName, "r+");
+    x->pFile = plat::open_file(path, "r+");
     if (x->pFile == nullptr && status == INI_OK) {
         status = INI_ERR_REOPEN;
     }
     return status;
+}
+
+std::uint32_t write(KW_INI_INTERNAL *x) noexcept {
+    if (!is_open(x)) {
+        return INI_ERR_HANDLE;
+    }
+    if (x->mode != KW_INI_READWRITE) {
+        return INI_ERR_MODE;
+    }
+    if (x->pBuf != nullptr) {
+        return INI_ERR_NO_FILE;
+    }
+    if (x->pFile == nullptr) {
+        return INI_ERR_REOPEN;  // an earlier reopen failed
+    }
+    plat::HeldFile held{};
+    if (!plat::inspect(x->pFile, &held)) {
+        return INI_ERR_REOPEN;
+    }
+    if (held.regular && !held.named) {
+        return INI_ERR_REOPEN;  // removed since the open: writing it would reach no one
+    }
+    char path[kPathCap];
+    const std::size_t len = plat::held_path(x->pFile, path, sizeof path - kSuffixRoom);
+    // A file made read only since the open is left alone, although the held
+    // stream could still write it and replacing it needs only the folder's
+    // permission.
+    if (!plat::may_write(x->pFile, len > 0 ? path : nullptr)) {
+        return INI_ERR_REOPEN;
+    }
+    if (!held.regular || held.linked || len == 0) {
+        return rewrite_in_place(x, held.regular);
+    }
+    return replace(x, path);
 }
 
 }  // namespace

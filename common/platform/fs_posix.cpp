@@ -1,6 +1,7 @@
 #include "platform/fs.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -50,17 +51,103 @@ void sync_folder_of(const char *path) noexcept {
     }
 }
 
+// Errors by which a file says that it has no such thing as a sync or a
+// reservation of room (devices, pipes, some file systems), not that one failed.
+bool unsupported(int err) noexcept {
+    return err == EINVAL || err == ENOTSUP || err == EOPNOTSUPP || err == ENODEV || err == ESPIPE || err == EROFS;
+}
+
+bool same_file(const struct stat &a, const struct stat &b) noexcept {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Which of the write permission bits apply to this process (no ACLs): the
+// stand-in for access() when the file's name is unknown.
+bool mode_allows_write(const struct stat &st) noexcept {
+    const uid_t me = ::geteuid();
+    if (me == 0) {
+        return true;
+    }
+    if (st.st_uid == me) {
+        return (st.st_mode & S_IWUSR) != 0;
+    }
+    bool in_group = st.st_gid == ::getegid();
+    gid_t groups[256];
+    const int n = in_group ? 0 : ::getgroups(256, groups);
+    for (int i = 0; i < n && !in_group; ++i) {
+        in_group = groups[i] == st.st_gid;
+    }
+    return (st.st_mode & (in_group ? S_IWGRP : S_IWOTH)) != 0;
+}
+
 }  // namespace
 
-TempFile create_temp_beside(const char *target, char *path, std::size_t cap, std::FILE **out) noexcept {
+bool inspect(std::FILE *f, HeldFile *out) noexcept {
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) != 0) {
+        return false;
+    }
+    out->regular = S_ISREG(st.st_mode);
+    out->named = st.st_nlink > 0;
+    out->linked = st.st_nlink > 1;
+    return true;
+}
+
+// Linux names the file behind every descriptor in /proc/self/fd, other
+// hosts may answer F_GETPATH; either answer is checked against the held
+// file itself, since the file may have moved again in between.
+std::size_t held_path(std::FILE *f, char *out, std::size_t cap) noexcept {
+    const int fd = ::fileno(f);
+    std::size_t len = 0;
+#if defined(__linux__)
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t got = cap > 1 ? ::readlink(link, out, cap - 1) : -1;
+    if (got <= 0 || static_cast<std::size_t>(got) >= cap - 1) {
+        return 0;  // no /proc, or the path may have been cut short
+    }
+    len = static_cast<std::size_t>(got);
+    out[len] = '\0';
+#elif defined(F_GETPATH)
+    char full[PATH_MAX];
+    if (::fcntl(fd, F_GETPATH, full) == -1) {
+        return 0;
+    }
+    len = std::strlen(full);
+    if (len + 1 > cap) {
+        return 0;
+    }
+    std::memcpy(out, full, len + 1);
+#else
+    static_cast<void>(fd);
+    static_cast<void>(cap);
+    return 0;
+#endif
+    struct stat held {}, named {};
+    if (out[0] != '/' || ::fstat(fd, &held) != 0 || ::stat(out, &named) != 0 || !same_file(held, named)) {
+        return 0;
+    }
+    return len;
+}
+
+bool may_write(std::FILE *f, const char *path) noexcept {
+    if (path != nullptr) {
+        return ::access(path, W_OK) == 0;
+    }
+    struct stat st {};
+    return ::fstat(::fileno(f), &st) == 0 && mode_allows_write(st);
+}
+
+TempFile create_temp_beside(std::FILE *held, const char *target, char *path, std::size_t cap,
+                            std::FILE **out) noexcept {
     *out = nullptr;
     const std::size_t len = std::strlen(target);
     if (len + sizeof kTempSuffix > cap) {
         errno = ENAMETOOLONG;
         return TempFile::failed;
     }
-    struct stat st {};
-    if (::stat(target, &st) != 0) {
+    struct stat want {};
+    if (::fstat(::fileno(held), &want) != 0) {
         return TempFile::failed;
     }
     std::memcpy(path, target, len);
@@ -72,21 +159,28 @@ TempFile create_temp_beside(const char *target, char *path, std::size_t cap, std
     }
     // Owner first: a change of owner clears the set-user-ID bits that the
     // mode then puts back. Only a privileged process may give a file away;
-    // anyone else keeps the file as their own, which is what they would get
-    // by rewriting it in place too.
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
-        errno = 0;
+    // anyone else may still give it one of their own groups.
+    if (::fchown(fd, want.st_uid, want.st_gid) != 0) {
+        static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), want.st_gid));
     }
     std::FILE *f = nullptr;
-    if (::fchmod(fd, st.st_mode & 07777) == 0) {
-        f = ::fdopen(fd, "w");
+    struct stat got {};
+    TempFile result = TempFile::failed;
+    if (::fchmod(fd, want.st_mode & 07777) == 0 && ::fstat(fd, &got) == 0) {
+        // The host may refuse any of the three quietly (a set-group-ID bit
+        // for a group we are not in is dropped): only the outcome counts.
+        if (got.st_uid != want.st_uid || got.st_gid != want.st_gid || (got.st_mode & 07777) != (want.st_mode & 07777)) {
+            result = TempFile::unlike;
+        } else {
+            f = ::fdopen(fd, "w");
+        }
     }
     if (f == nullptr) {
         const int saved = errno;
         ::close(fd);
         ::unlink(path);
         errno = saved;
-        return TempFile::failed;
+        return result;
     }
     *out = f;
     return TempFile::ok;
@@ -96,15 +190,8 @@ bool put_text(std::FILE *f, const char *text) noexcept {
     return std::fputs(text, f) != EOF;
 }
 
-bool sync_file(std::FILE *f) noexcept {
-    if (std::fflush(f) != 0) {
-        return false;
-    }
-    return ::fsync(::fileno(f)) == 0;
-}
-
 bool commit_file(std::FILE *f) noexcept {
-    const bool synced = sync_file(f);
+    const bool synced = std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
     const bool closed = std::fclose(f) == 0;
     return synced && closed;
 }
@@ -117,20 +204,53 @@ bool replace_file(const char *from, const char *to) noexcept {
     return true;
 }
 
-bool may_write(const char *path) noexcept {
-    return ::access(path, W_OK) == 0;
-}
-
 void remove_file(const char *path) noexcept {
     ::unlink(path);
 }
 
-std::FILE *reopen_file(std::FILE *f, const char *path, const char *mode) noexcept {
-    return std::freopen(path, mode, f);
-}
-
 void close_file(std::FILE *f) noexcept {
     std::fclose(f);
+}
+
+// POSIX text mode adds nothing to a line end, so the text takes exactly
+// bytes bytes. The room is reserved from offset 0, over the old content: a
+// write over reserved blocks needs no new ones.
+bool start_rewrite(std::FILE *f, bool regular, std::size_t bytes, std::size_t /*line_ends*/) noexcept {
+    static_cast<void>(std::fflush(f));  // output of a failed attempt is stale either way
+    std::clearerr(f);
+    const int fd = ::fileno(f);
+    if (regular && bytes > 0) {
+        const int err = ::posix_fallocate(fd, 0, static_cast<off_t>(bytes));
+        if (err != 0 && !unsupported(err)) {
+            errno = err;
+            return false;
+        }
+    }
+    if (std::fseek(f, 0, SEEK_SET) != 0 && (regular || errno != ESPIPE)) {
+        return false;
+    }
+    std::clearerr(f);
+    return true;
+}
+
+bool finish_rewrite(std::FILE *f, bool regular) noexcept {
+    if (std::fflush(f) != 0) {
+        return false;
+    }
+    const int fd = ::fileno(f);
+    if (regular) {
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end < 0 || ::ftruncate(fd, end) != 0) {
+            return false;
+        }
+    }
+    if (::fsync(fd) != 0 && (regular || !unsupported(errno))) {
+        return false;
+    }
+    if (std::fseek(f, 0, SEEK_SET) != 0 && regular) {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace kw::plat

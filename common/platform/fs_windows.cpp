@@ -1,3 +1,9 @@
+// GetFinalPathNameByHandleA came with Windows Vista.
+#if !defined(_WIN32_WINNT) || _WIN32_WINNT < 0x0600
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
+#endif
+
 #include "platform/fs.h"
 
 #include <cerrno>
@@ -20,11 +26,70 @@ namespace {
 constexpr char kTempSuffix[] = ".tmp-XXXXXX";  // _mktemp_s fills in the X's
 constexpr int kTempTries = 8;                  // names taken meanwhile by someone else
 
+HANDLE handle_of(std::FILE *f) noexcept {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+}
+
+bool info_of(std::FILE *f, BY_HANDLE_FILE_INFORMATION &info) noexcept {
+    const HANDLE h = handle_of(f);
+    return h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info) != 0;
+}
+
 }  // namespace
 
-// The new file needs no permission bits of its own: ReplaceFileA gives it
-// the replaced file's attributes and security descriptor.
-TempFile create_temp_beside(const char *target, char *path, std::size_t cap, std::FILE **out) noexcept {
+// Only a file on a disk is replaceable; NUL, consoles and pipes are
+// written into.
+bool inspect(std::FILE *f, HeldFile *out) noexcept {
+    const HANDLE h = handle_of(f);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    out->regular = GetFileType(h) == FILE_TYPE_DISK;
+    out->named = true;
+    out->linked = false;
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (out->regular && GetFileInformationByHandle(h, &info) != 0) {
+        out->named = info.nNumberOfLinks > 0;
+        out->linked = info.nNumberOfLinks > 1;
+    }
+    return true;
+}
+
+// The handle knows its own final path ("\\?\C:\dir\name" or
+// "\\?\UNC\server\share\dir\name"); the prefix is taken off again so that the
+// runtime's file functions take the path as they took the name at the open.
+std::size_t held_path(std::FILE *f, char *out, std::size_t cap) noexcept {
+    const HANDLE h = handle_of(f);
+    if (h == INVALID_HANDLE_VALUE || cap > 0x7fffffff) {
+        return 0;
+    }
+    const DWORD n = GetFinalPathNameByHandleA(h, out, static_cast<DWORD>(cap), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= cap) {
+        return 0;
+    }
+    std::size_t len = n;
+    if (std::strncmp(out, "\\\\?\\UNC\\", 8) == 0) {
+        std::memmove(out + 2, out + 8, len - 8 + 1);  // "\\server\share..."
+        len -= 6;
+    } else if (std::strncmp(out, "\\\\?\\", 4) == 0) {
+        std::memmove(out, out + 4, len - 4 + 1);
+        len -= 4;
+    }
+    return len;
+}
+
+bool may_write(std::FILE *f, const char *path) noexcept {
+    if (path != nullptr) {
+        return _access(path, 2) == 0;
+    }
+    BY_HANDLE_FILE_INFORMATION info {};
+    return info_of(f, info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+// The new file needs no owner or permission bits of its own: ReplaceFileA
+// gives it the replaced file's attributes and security descriptor.
+TempFile create_temp_beside(std::FILE * /*held*/, const char *target, char *path, std::size_t cap,
+                            std::FILE **out) noexcept {
     *out = nullptr;
     const std::size_t len = std::strlen(target);
     if (len + sizeof kTempSuffix > cap) {
@@ -62,15 +127,8 @@ bool put_text(std::FILE *f, const char *text) noexcept {
     return std::fputs(text, f) != EOF;
 }
 
-bool sync_file(std::FILE *f) noexcept {
-    if (std::fflush(f) != 0) {
-        return false;
-    }
-    return _commit(_fileno(f)) == 0;
-}
-
 bool commit_file(std::FILE *f) noexcept {
-    const bool synced = sync_file(f);
+    const bool synced = std::fflush(f) == 0 && _commit(_fileno(f)) == 0;
     const bool closed = std::fclose(f) == 0;
     return synced && closed;
 }
@@ -84,21 +142,51 @@ bool replace_file(const char *from, const char *to) noexcept {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool may_write(const char *path) noexcept {
-    return _access(path, 2) == 0;
-}
-
 void remove_file(const char *path) noexcept {
     DeleteFileA(path);
 }
 
-std::FILE *reopen_file(std::FILE *f, const char *path, const char *mode) noexcept {
-    std::FILE *g = nullptr;
-    return freopen_s(&g, path, mode, f) == 0 ? g : nullptr;
-}
-
 void close_file(std::FILE *f) noexcept {
     std::fclose(f);
+}
+
+// Text mode writes each line end as CR LF, one byte more than it is held.
+// Windows reserves room only by making the file longer, so a text that is
+// not longer than the file needs nothing; a longer one extends the file
+// first, and a failure then has changed nothing.
+bool start_rewrite(std::FILE *f, bool regular, std::size_t bytes, std::size_t line_ends) noexcept {
+    static_cast<void>(std::fflush(f));  // output of a failed attempt is stale either way
+    std::clearerr(f);
+    const int fd = _fileno(f);
+    if (regular) {
+        const long long need = static_cast<long long>(bytes + line_ends);
+        const long long have = _filelengthi64(fd);
+        if (have < 0 || (need > have && _chsize_s(fd, need) != 0)) {
+            return false;
+        }
+    }
+    if (std::fseek(f, 0, SEEK_SET) != 0 && regular) {
+        return false;
+    }
+    std::clearerr(f);
+    return true;
+}
+
+bool finish_rewrite(std::FILE *f, bool regular) noexcept {
+    if (std::fflush(f) != 0) {
+        return false;
+    }
+    if (regular) {
+        const int fd = _fileno(f);
+        const long long end = _telli64(fd);
+        if (end < 0 || _chsize_s(fd, end) != 0 || _commit(fd) != 0) {
+            return false;
+        }
+    }
+    if (std::fseek(f, 0, SEEK_SET) != 0 && regular) {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace kw::plat
