@@ -209,9 +209,14 @@ public:
     // The current line (none of these is valid on a closed owner).
     std::uint16_t line_number() const noexcept { return rec_ ? rec_->linenum : 0; }
     line_type type() const noexcept { return rec_ ? static_cast<line_type>(rec_->linetype) : line_type::none; }
-    // The stored text of the current line, its line end included.
+    // The stored text of the current line, its line end included; empty at
+    // the end position, where pLine points just past the text and may be
+    // the end of its block.
     std::string line() const {
-        return rec_ && rec_->pLine ? std::string(reinterpret_cast<const char *>(rec_->pLine)) : std::string();
+        if (!rec_ || rec_->pLine == nullptr || rec_->linetype == INI_LINE_NONE) {
+            return std::string();
+        }
+        return std::string(reinterpret_cast<const char *>(rec_->pLine));
     }
     // A key line's value: the bytes after the first '=' up to the line end.
     std::optional<std::string> value() const {
