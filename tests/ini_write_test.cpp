@@ -1,7 +1,9 @@
 // Writing back: the file gets exactly the stored lines, is replaced in one
 // step (a failure on the way leaves it whole and no stray file behind), stays
 // a link when it was reached through one, keeps its permission bits, and is
-// held open again afterwards.
+// held open again afterwards. Whatever a replacement would change (a device,
+// hard links, an owner or group the writer cannot give a new file) is
+// rewritten in place instead, and keeps what it is.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -23,7 +25,9 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <poll.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -611,6 +615,9 @@ TEST_F(IniWrite, OwnerGroupAndModeOfAnotherUserAreKept) {
 TEST_F(IniWrite, DeviceNodesAreWrittenIntoNeverReplaced) {
     GTEST_SKIP() << "Windows has no device nodes a test can make (mknod)";
 }
+TEST_F(IniWrite, APseudoTerminalGetsTheLinesWrittenIntoIt) {
+    GTEST_SKIP() << "Windows programs have no pseudo-terminal a test can read back";
+}
 TEST_F(IniWrite, AFullDiskDuringAnInPlaceWriteGives35AndLeavesTheFile) {
     GTEST_SKIP() << "Windows has no file-size limit (RLIMIT_FSIZE) to stand in for a full disk";
 }
@@ -702,38 +709,77 @@ TEST_F(IniWrite, OwnerGroupAndModeOfAnotherUserAreKept) {
 // A device is written into and stays a device: a node with the numbers of
 // /dev/null, made in the temporary folder.
 TEST_F(IniWrite, DeviceNodesAreWrittenIntoNeverReplaced) {
-    struct Case {
-        const char *name;
-        unsigned major, minor;
-        std::uint32_t status;
-    } cases[] = {
-        {"null", 1, 3, INI_OK},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string node = dir.file(c.name);
-        if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(c.major, c.minor)) != 0) {
-            GTEST_SKIP() << "cannot make a device node here (needs root): " << std::strerror(errno);
-        }
-        ini = fresh_record();
-        kwtest::use_ledger(ini);
-        const std::uint32_t opened = KW_ini_open(&ini, node.c_str(), KW_INI_READWRITE, 0);
-        if (opened == INI_ERR_OPEN) {
-            GTEST_SKIP() << "device nodes cannot be opened in " << dir.path() << " (mounted nodev?)";
-        }
-        ASSERT_EQ(opened, INI_OK);
-        ASSERT_EQ(KW_ini_insert(&ini, u("[A]\n"), 0), INI_OK);
-        EXPECT_EQ(KW_ini_write(&ini), c.status);
-        EXPECT_EQ(KW_ini_write(&ini), c.status) << "a second write finds the device as before";
-        EXPECT_NE(priv(ini)->pFile, nullptr) << "still held";
-        struct stat st {};
-        ASSERT_EQ(::lstat(node.c_str(), &st), 0);
-        EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the node must stay a device";
-        EXPECT_EQ(st.st_rdev, makedev(c.major, c.minor));
-        EXPECT_EQ(names_in(dir.path()).count(std::string(c.name)), 1u);
-        ASSERT_EQ(KW_ini_close(&ini), INI_OK);
+    const std::string node = dir.file("null");
+    const dev_t numbers = makedev(1, 3);
+    if (::mknod(node.c_str(), S_IFCHR | 0666, numbers) != 0) {
+        GTEST_SKIP() << "cannot make a device node here (needs root): " << std::strerror(errno);
     }
+    ini = fresh_record();
+    kwtest::use_ledger(ini);
+    const std::uint32_t opened = KW_ini_open(&ini, node.c_str(), KW_INI_READWRITE, 0);
+    if (opened == INI_ERR_OPEN) {
+        GTEST_SKIP() << "device nodes cannot be opened in " << dir.path() << " (mounted nodev?)";
+    }
+    ASSERT_EQ(opened, INI_OK);
+    ASSERT_EQ(KW_ini_insert(&ini, u("[A]\n"), 0), INI_OK);
+    EXPECT_EQ(KW_ini_write(&ini), INI_OK);
+    EXPECT_EQ(KW_ini_write(&ini), INI_OK) << "a second write finds the device as before";
+    EXPECT_NE(priv(ini)->pFile, nullptr) << "still held";
+    struct stat st {};
+    ASSERT_EQ(::lstat(node.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the node must stay a device";
+    EXPECT_EQ(st.st_rdev, numbers);
     EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"null"}) << "no stray file";
+}
+
+// A terminal is a device whose writes can be read back: the lines typed at
+// it are loaded, and the write sends the edited lines to it, once per write.
+TEST_F(IniWrite, APseudoTerminalGetsTheLinesWrittenIntoIt) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0) << std::strerror(errno);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    {  // no echo, no output processing: the master reads back exactly what was written
+        const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios t{};
+        ASSERT_EQ(::tcgetattr(fd, &t), 0);
+        t.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+        ::close(fd);
+    }
+    const char typed[] = "[A]\nk=v\n\x04";  // Ctrl+D at a line start: the end of the input
+    ASSERT_EQ(::write(master, typed, sizeof typed - 1), static_cast<ssize_t>(sizeof typed - 1));
+    ini = fresh_record();
+    kwtest::use_ledger(ini);
+    ASSERT_EQ(KW_ini_open(&ini, slave.c_str(), KW_INI_READWRITE, 0), INI_OK);
+    ASSERT_EQ(priv(ini)->numlines, 2);
+    ASSERT_EQ(KW_ini_goto(&ini, 2), INI_OK);
+    ASSERT_EQ(KW_ini_replace(&ini, u("k=w\n")), INI_OK);
+    auto read_back = [&] {
+        std::string got;
+        char buf[256];
+        pollfd p{master, POLLIN, 0};
+        while (::poll(&p, 1, 200) > 0) {
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            got.append(buf, static_cast<std::size_t>(n));
+        }
+        return got;
+    };
+    EXPECT_EQ(KW_ini_write(&ini), INI_OK);
+    EXPECT_EQ(read_back(), "[A]\nk=w\n");
+    EXPECT_EQ(KW_ini_write(&ini), INI_OK);
+    EXPECT_EQ(read_back(), "[A]\nk=w\n") << "the second write sends the lines again, nothing more";
+    struct stat st {};
+    ASSERT_EQ(::stat(slave.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    ASSERT_EQ(KW_ini_close(&ini), INI_OK);
+    ::close(master);
 }
 
 // A file with a second link is rewritten in place. The room for the new
