@@ -178,12 +178,14 @@ typedef struct KW_INI_STRUC {
  * are counted after that) and takes a byte 0x1A (Ctrl+Z) as the end of the
  * file; on POSIX hosts the bytes arrive as they are, so a CR before the line
  * end stays part of the line (and a line holding only CR LF is refused with
- * 27, as any line that is neither comment, section nor key). The text buffer starts at
- * 8,192 bytes and grows by 8,192 up to 57,344 bytes; the line table is one
- * block of 16,384 bytes (4,095 lines and the end entry). In mode 2 from a
- * file a third block holds the file's absolute path, so that KW_ini_write
- * rewrites the very file that was loaded whatever the working folder is by
- * then. Every block is obtained through alloc_mem.
+ * 27, as any line that is neither comment, section nor key).
+ *
+ * Memory: alloc_mem is asked for exactly these sizes and no others, in every
+ * mode and from a file or a buffer alike, so that a caller may serve them
+ * from fixed pools: 16,384 bytes for the line table (4,095 lines and the end
+ * entry), 8,192 bytes for a first text buffer (not for a caller's buffer),
+ * and the old size plus 8,192 bytes for each growth, up to 57,344 bytes. No
+ * name of the file is kept: KW_ini_write asks the held file where it is.
  *
  * @return 0: the record is open, line 1 is current (an empty text shows the
  *         end position: linenum 1, linetype 0, pValue NULL).
@@ -213,9 +215,9 @@ KW_API uint32_t KW_ini_open(KW_INI_STRUC *pIni, const char *Filename, int32_t mo
  *
  * Closes the file held in mode 2, gives back every block the engine obtained
  * (the line table, the text buffer when it is the engine's, never the
- * caller's pBuf, and the path block) with the sizes they were obtained with,
- * and clears the signature. The public fields pLine and pValue are set to
- * NULL; pBuf, bufsize and usesize are untouched.
+ * caller's pBuf) with the sizes they were obtained with, and clears the
+ * signature. The public fields pLine and pValue are set to NULL; pBuf,
+ * bufsize and usesize are untouched.
  * @return 0, or 21 INI_ERR_HANDLE when the record is not open (never opened,
  *         failed to open, or already closed: a second close is harmless).
  */
@@ -373,61 +375,81 @@ KW_API uint32_t KW_ini_replace(KW_INI_STRUC *pIni, const unsigned char *Textline
  * the host's. The file is written in text mode: on Windows every 0x0A goes
  * to disk as CR LF; on POSIX hosts the bytes go as they are.
  *
- * The file is replaced, not rewritten in place. The lines go to a new file
- * in the same folder (the file's name plus ".tmp-" and six characters),
- * which is flushed and made durable (fsync; _commit on Windows) and then
- * takes the file's place in one step (rename; ReplaceFileA on Windows), after
- * which the folder is synced on POSIX hosts. So a reader, and a crash at any
- * moment, finds the old content or the new one, never an empty or half
- * written file; a crash may leave the new file behind under its temporary
- * name. The new file gets the old one's permission bits (on POSIX also its
- * owner and group where the process may set them; on Windows ReplaceFileA
- * keeps attributes and security). Extended attributes and POSIX ACLs are not
- * carried over, and other hard links to the file keep the old content.
+ * The file is the one the held stream holds, wherever it is now: the host
+ * is asked for its current path (Linux: /proc/self/fd; hosts with F_GETPATH:
+ * that; Windows: GetFinalPathNameByHandleA), so a change of working folder
+ * or a rename since the open does not matter, and a file reached through a
+ * symbolic link stays a link whose target gets the new content. A file
+ * removed since the open is not written (34).
  *
- * The file is found by the absolute, link-resolved path kept at the open: a
- * change of working folder since then does not matter, and a file reached
- * through a symbolic link stays a link whose target gets the new content.
- * Afterwards the new file is held open for reading and writing ("r+"), so
- * that editing and writing can go on.
+ * A regular file is replaced where a replacement keeps what the file is:
+ * the lines go to a new file in the same folder (the file's name plus
+ * ".tmp-" and six characters), which is flushed and made durable (fsync;
+ * _commit on Windows) and then takes the file's place in one step (rename;
+ * ReplaceFileA on Windows), after which the folder is synced on POSIX hosts.
+ * So a reader, and a crash at any moment, finds the old content or the new
+ * one, never an empty or half written file; a crash may leave the new file
+ * behind under its temporary name. The new file has the old one's owner,
+ * group and permission bits (POSIX; on Windows ReplaceFileA keeps attributes
+ * and security), else it is not used. Extended attributes and POSIX ACLs are
+ * not carried over to a replacement. Afterwards the new file is held open
+ * for reading and writing ("r+").
  *
- * Fallback: when the folder refuses a new file (no permission to create one
- * in it) while the file itself may be written, the file is rewritten where
- * it stands: reopened with "w", which empties it, the lines written, flushed
- * and synced, then reopened with "r+". Only on this path can a failure leave
- * the file incomplete.
+ * In place: the file is rewritten where it stands, through the held stream,
+ * when a replacement would change what it is or cannot be made:
+ *   - a device, FIFO or socket is never replaced: the lines are written into
+ *     it from its start and flushed (a device that cannot sync is no
+ *     failure), and it is not cut;
+ *   - a regular file with more than one hard link; one whose owner, group or
+ *     permission bits a new file of this process cannot carry (POSIX: the
+ *     process may not give a file away, nor to a group it is not in); one in
+ *     a folder that refuses a new file; one whose path the host cannot tell.
+ *     Room for the new text is reserved first (posix_fallocate; on Windows
+ *     the file is lengthened when the text is longer), then the lines are
+ *     written over the old content from the start, flushed, the file is cut
+ *     where the new text ends and synced. Owner, group, access lists,
+ *     extended attributes and every link stay as they were (Linux itself
+ *     drops a set-group-ID bit when the writer is not in the file's group).
+ * The held stream stays held in both cases. While the rewrite runs a reader
+ * can see a mix of old and new. A failure at the reservation (full disk,
+ * quota, file size limit) leaves the file as it was. A failure after it (an
+ * I/O error, or a file system that allocates anew on every write) leaves the
+ * file incomplete: the start of the new text, then what is left of the old
+ * content (on Windows possibly zero bytes up to the new length); a later
+ * write writes every line again from the start.
  *
  * No memory is obtained. The position, the lines and the published current
  * line are the same after the call as before it, whatever the result.
  *
- * @return 0: written, and the new file is held.
+ * @return 0: written, and the file (the new one after a replacement) is held.
  *   21 INI_ERR_HANDLE  the record is not open, also after KW_ini_close: the
  *                      close ends the record's use, its file included.
  *   22 INI_ERR_MODE    the handle was opened with mode 1. File untouched.
  *   31 INI_ERR_NO_FILE the handle was opened from a caller's buffer (pBuf is
  *                      not NULL), also after its text moved out of it.
  *   34 INI_ERR_REOPEN  - no file is held (an earlier reopen failed);
+ *                      - the held file has been removed since the open, or
+ *                        the host cannot describe it: nothing is written,
+ *                        and it is still held;
  *                      - the file may no longer be written (made read only
- *                        since the open): it is not replaced, although its
- *                        folder would allow that, and is still held;
+ *                        since the open): it is left alone, although the
+ *                        held stream or its folder would allow a write, and
+ *                        is still held;
  *                      - the new file could not be created beside the old
- *                        one for another reason than permission (folder gone,
- *                        no room for a new entry, name too long): the file is
- *                        untouched and still held;
- *                      - everything was written but the file could not be
- *                        opened again: the new content is in place, no file
- *                        is held, and every later write returns 34;
- *                      - fallback: the file could not be reopened with "w":
- *                        it is untouched, and no file is held any longer.
- *   35 INI_ERR_WRITE   a line could not be written, or the flush or the sync
- *                      to disk failed (a full disk shows here, never as 0),
- *                      or the new file could not take the old one's place:
- *                      the file is untouched, the temporary file removed, and
- *                      the file held as before (should it then fail to open
- *                      again, none is held and later writes return 34). In
- *                      the fallback the file is left incomplete and its "w"
- *                      stream is held, so that a later write can write every
- *                      line again.
+ *                        one for another reason than permission (no room for
+ *                        a new entry, name too long): the file is untouched
+ *                        and still held;
+ *                      - everything was written but the new file could not
+ *                        be opened again: the new content is in place, no
+ *                        file is held, and every later write returns 34.
+ *   35 INI_ERR_WRITE   a line could not be written, or the flush, the
+ *                      reservation, the cut or the sync to disk failed (a full
+ *                      disk shows here, never as 0), or the new file could not
+ *                      take the old one's place. Replacing: the file is
+ *                      untouched, the temporary file removed, and the file
+ *                      held as before (should it then fail to open again,
+ *                      none is held and later writes return 34). In place:
+ *                      as told above, and the file is still held.
  * The lines in memory are intact after every failure.
  * Thread-safety: as for every INI call. The file is not locked: of two
  * handles that write the same file, the last write wins.

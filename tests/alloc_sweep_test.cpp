@@ -8,6 +8,7 @@
 // with the very lines of a run in which nothing failed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -157,10 +158,12 @@ void sweep(const Opener &opener, const std::vector<Edit> &script, std::size_t mi
 // ---------------------------------------------------------------------------
 // Opening
 
-// The open sweep for a mode-2 file lives with the open tests; these are the
-// other ways in. Each failing request gives the callback's status, a closed
-// record, linenum 0, no published line, and nothing held.
-TEST(AllocSweep, OpenGivesTheCallbacksStatusAndHoldsNothing) {
+// Every way in, each mode: a successful open asks for exactly the line
+// table, the first text buffer and each growth of it, nothing else (callers
+// serve these sizes from fixed pools). Then each request fails in turn: the
+// open gives the callback's status, a closed record, linenum 0, no published
+// line, and nothing held.
+TEST(AllocSweep, OpenAsksForExactlyTheTableTheTextAndItsGrowths) {
     TempDir dir;
     std::string many;
     for (int i = 0; i < 300; ++i) {
@@ -169,15 +172,25 @@ TEST(AllocSweep, OpenGivesTheCallbacksStatusAndHoldsNothing) {
     const std::string big = dir.write("big.ini", many);
     const std::string empty = dir.write("empty.ini", "");
     kwtest::CallerText caller({"[A]", "a=1", "; c"}, 100);
+    using Sizes = std::vector<std::uint16_t>;
     const struct {
         const char *name;
         std::function<std::uint32_t(KW_INI_STRUC &)> open;
-        std::size_t requests;  // a successful open makes this many
+        Sizes sizes;          // what a successful open asks for, in order
+        std::uint32_t write;  // what KW_ini_write then answers
     } cases[] = {
-        {"file, mode 1, grows twice", [&](KW_INI_STRUC &i) { return KW_ini_open(&i, big.c_str(), KW_INI_READ, 0); }, 4},
-        {"empty file, mode 2", [&](KW_INI_STRUC &i) { return KW_ini_open(&i, empty.c_str(), KW_INI_READWRITE, 0); }, 3},
-        {"caller's buffer, mode 1", [&](KW_INI_STRUC &i) { return caller.open(i, KW_INI_READ); }, 1},
-        {"caller's buffer, mode 2", [&](KW_INI_STRUC &i) { return caller.open(i, KW_INI_READWRITE); }, 1},
+        {"file, mode 1, grows twice", [&](KW_INI_STRUC &i) { return KW_ini_open(&i, big.c_str(), KW_INI_READ, 0); },
+         Sizes{16384, 8192, 16384, 24576}, INI_ERR_MODE},
+        {"file, mode 2, grows three times",
+         [&](KW_INI_STRUC &i) { return KW_ini_open(&i, big.c_str(), KW_INI_READWRITE, 0); },
+         Sizes{16384, 8192, 16384, 24576, 32768}, INI_OK},
+        {"empty file, mode 1", [&](KW_INI_STRUC &i) { return KW_ini_open(&i, empty.c_str(), KW_INI_READ, 0); },
+         Sizes{16384, 8192}, INI_ERR_MODE},
+        {"empty file, mode 2", [&](KW_INI_STRUC &i) { return KW_ini_open(&i, empty.c_str(), KW_INI_READWRITE, 0); },
+         Sizes{16384, 8192}, INI_OK},
+        {"caller's buffer, mode 1", [&](KW_INI_STRUC &i) { return caller.open(i, KW_INI_READ); }, Sizes{16384}, INI_ERR_MODE},
+        {"caller's buffer, mode 2", [&](KW_INI_STRUC &i) { return caller.open(i, KW_INI_READWRITE); }, Sizes{16384},
+         INI_ERR_NO_FILE},
     };
     for (const auto &c : cases) {
         for (long n = 0;; ++n) {
@@ -189,13 +202,21 @@ TEST(AllocSweep, OpenGivesTheCallbacksStatusAndHoldsNothing) {
             const std::uint32_t status = c.open(ini);
             if (static_cast<long>(Ledger::get().requests.size()) <= n) {
                 EXPECT_EQ(status, INI_OK);
-                EXPECT_EQ(Ledger::get().requests.size(), c.requests);
+                EXPECT_EQ(Ledger::get().requests, c.sizes);
+                EXPECT_EQ(KW_ini_write(&ini), c.write);
+                EXPECT_EQ(Ledger::get().requests, c.sizes) << "a write asks for nothing";
                 EXPECT_EQ(KW_ini_close(&ini), INI_OK);
                 EXPECT_TRUE(Ledger::get().live.empty());
+                Sizes released = Ledger::get().releases;
+                std::sort(released.begin(), released.end());
+                Sizes obtained = c.sizes;
+                std::sort(obtained.begin(), obtained.end());
+                EXPECT_EQ(released, obtained) << "every block given back once, with its own size";
                 break;
             }
             EXPECT_EQ(status, status_for_n);
-            EXPECT_EQ(Ledger::get().requests.size(), static_cast<std::size_t>(n) + 1) << "no request after a refusal";
+            EXPECT_EQ(Ledger::get().requests, Sizes(c.sizes.begin(), c.sizes.begin() + n + 1))
+                << "the same sizes up to the refusal, and no request after it";
             EXPECT_TRUE(Ledger::get().live.empty());
             EXPECT_FALSE(Ledger::get().bad_release);
             EXPECT_EQ(ini.linenum, 0);

@@ -4,8 +4,8 @@
 // KW_INI_INTERNAL overlays the record: its fields up to the reserved array
 // fill the 80 private bytes, and from alloc_mem on it is the public view. The
 // layout is fixed per pointer width (static_asserts below): with 4-byte
-// pointers the fields take 56 bytes, with 8-byte pointers 72, and the path
-// block pointer of a mode-2 file handle lives in the reserved tail.
+// pointers the fields take 56 bytes, with 8-byte pointers 72; the reserved
+// tail after them is unused.
 #ifndef KW_INI_INTERNAL_H
 #define KW_INI_INTERNAL_H
 
@@ -61,10 +61,7 @@ struct KW_INI_INTERNAL {
     std::uint16_t close_angle_bracket;
     std::uint16_t comma;
     std::uint16_t double_quote;
-    union {                          // the reserved tail of the private area
-        char *pName;                 // mode 2 from a file: absolute path (alloc_mem block)
-        unsigned char ___[40 - 4 * sizeof(void *)];
-    };
+    unsigned char ___[40 - 4 * sizeof(void *)];  // reserved tail of the private area
     // --- identical to the public view from here on ---
     KW_ALLOC_MEM alloc_mem;
     KW_FREE_MEM free_mem;
@@ -106,7 +103,7 @@ KW_INI_AT(open_angle_bracket, 48, 64);
 KW_INI_AT(close_angle_bracket, 50, 66);
 KW_INI_AT(comma, 52, 68);
 KW_INI_AT(double_quote, 54, 70);
-KW_INI_AT(pName, 56, 72);  // the reserved tail: 24 bytes with 4-byte pointers, 8 with 8
+KW_INI_AT(___, 56, 72);  // the reserved tail: 24 bytes with 4-byte pointers, 8 with 8
 KW_INI_AT(alloc_mem, 80, 80);
 KW_INI_AT(free_mem, 84, 88);
 KW_INI_AT(pBuf, 88, 96);

@@ -17,7 +17,6 @@ void reset(KW_INI_INTERNAL *x, std::uint8_t unicode_flag) noexcept {
     x->pLine = nullptr;
     x->pTxt = nullptr;
     x->pRef = nullptr;
-    x->pName = nullptr;
     x->owned = 0;
     x->ix = 0;
     x->txtsize = 0;
@@ -43,23 +42,6 @@ void set_character_codes(KW_INI_INTERNAL *x) noexcept {
     x->double_quote = 0x22;
 }
 
-// Keep the file's absolute path so that a write finds the very same file
-// after the caller has changed its working folder.
-std::uint32_t remember_path(KW_INI_INTERNAL *x, const char *Filename) noexcept {
-    char path[4096];
-    const std::size_t len = plat::absolute_path(Filename, path, sizeof path);
-    if (len == 0) {
-        return INI_ERR_OPEN;
-    }
-    unsigned char *block = nullptr;
-    if (std::uint32_t status = obtain(x, static_cast<std::uint16_t>(len + 1), &block); status != 0) {
-        return status;
-    }
-    std::memcpy(block, path, len + 1);
-    x->pName = reinterpret_cast<char *>(block);
-    return INI_OK;
-}
-
 std::uint32_t load_file(KW_INI_INTERNAL *x, const char *Filename) noexcept {
     x->pBuf = nullptr;
     if (std::uint32_t status = obtain(x, kTextStep, &x->pTxt); status != 0) {
@@ -73,11 +55,7 @@ std::uint32_t load_file(KW_INI_INTERNAL *x, const char *Filename) noexcept {
     if (x->pFile == nullptr) {
         return INI_ERR_OPEN;
     }
-    if (x->mode == KW_INI_READWRITE) {
-        if (std::uint32_t status = remember_path(x, Filename); status != 0) {
-            return status;
-        }
-    }
+    // No name is kept for the write: it asks the held stream which file it is.
 
     char line[kLineBuf];
     std::uint16_t offset = 0;
@@ -220,10 +198,6 @@ void release_all(KW_INI_INTERNAL *x) noexcept {
     if (x->pRef != nullptr) {
         give_back(x, kTableBytes, x->pRef);
         x->pRef = nullptr;
-    }
-    if (x->pName != nullptr) {
-        give_back(x, static_cast<std::uint16_t>(std::strlen(x->pName) + 1), x->pName);
-        x->pName = nullptr;
     }
     x->signature = 0;
 }

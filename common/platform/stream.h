@@ -1,4 +1,4 @@
-// Text-mode file streams and file names, as the INI engine and the catalog
+// Text-mode file streams, as the INI engine and the catalog
 // loader need them.
 //
 // Text mode is part of the behaviour: on a host whose text files end lines
@@ -21,11 +21,6 @@ enum class ReadLine { ok, end, error };
 // end. Returns end at the end of the file and error on a read error; buf
 // then holds nothing meaningful.
 ReadLine read_line(std::FILE *f, char *buf, int size) noexcept;
-
-// Write the absolute, link-resolved path of an existing file into out
-// (zero-terminated). Returns the path's length, or 0 when it cannot be
-// resolved or does not fit in cap bytes with its terminator.
-std::size_t absolute_path(const char *name, char *out, std::size_t cap) noexcept;
 
 }  // namespace kw::plat
 

@@ -1,8 +1,5 @@
 #include "platform/stream.h"
 
-#include <cstdlib>
-#include <cstring>
-
 namespace kw::plat {
 
 // fopen's default translation mode is text, so "r", "r+" and "w" turn CR LF
@@ -16,13 +13,6 @@ ReadLine read_line(std::FILE *f, char *buf, int size) noexcept {
         return ReadLine::ok;
     }
     return std::ferror(f) != 0 ? ReadLine::error : ReadLine::end;
-}
-
-std::size_t absolute_path(const char *name, char *out, std::size_t cap) noexcept {
-    if (cap > 0x7fffffff || _fullpath(out, name, cap) == nullptr) {
-        return 0;
-    }
-    return std::strlen(out);
 }
 
 }  // namespace kw::plat
