@@ -121,6 +121,7 @@ typedef uint32_t (*KW_FREE_MEM)(uint16_t Size, unsigned char *pBuf);
 /* Open modes. */
 #define KW_INI_READ        1 /* read only; comment and empty lines of a file are dropped */
 #define KW_INI_READWRITE   2 /* read and write; every line is kept */
+#define KW_INI_COMMON  0x100 /* OR'ed into either mode: the common dialect (see Dialects) */
 
 /* UnicodeFlag values for KW_ini_open (see there). */
 #define KW_INI_8BIT        0 /* one byte per character */
@@ -154,6 +155,61 @@ typedef struct KW_INI_STRUC {
 } KW_INI_STRUC;
 
 /*
+ * Dialects. A handle reads its text in one of two dialects, chosen at
+ * KW_ini_open and kept for the life of the handle; every INI call follows it.
+ *
+ * The classic dialect (the default) is the one described above: a line is
+ * read 255 bytes at a time, a line that begins with a space is refused with
+ * 26, a line that is neither comment, header nor key is refused with 27, and
+ * names and values are exactly the bytes around the first '='.
+ *
+ * The common dialect (mode | KW_INI_COMMON) reads the files real programs
+ * write (unit files, desktop entries, git configs, Windows INI files). A
+ * blank is a space or a tab; the line end is LF or CR LF. Never refused:
+ *   - Line 1 (the line at the start of the text) may begin with a UTF-8
+ *     byte-order mark EF BB BF: it is passed over when the line is
+ *     classified and searched, and stays in the text. A line put before it
+ *     by an edit leaves the mark inside line 2, where it is ordinary text.
+ *   - Comment (1): the first byte that is not a blank is ';' or '#'.
+ *     Empty (1): nothing but blanks and the line end (or nothing at all).
+ *     In mode 1 both are dropped from a file, as classic comments are.
+ *   - Section header (2): blanks, then '[' with a ']' after it, or '<' with
+ *     a '>' after it. The name is what stands between the opening bracket
+ *     and the first closing one, untrimmed (git's [remote "origin"] is
+ *     'remote "origin"' with its quotes). A bracket line without its closing
+ *     bracket ("[a=b") is not a header and, opening with a bracket, never a
+ *     key: it is a comment line (1).
+ *   - Key line (3): any other line holding '=', unless it is a continuation
+ *     (below). The name is the bytes before the first '=' without leading and
+ *     trailing blanks; the value starts after the '=' and the blanks that
+ *     follow it and ends before trailing blanks and the line end.
+ *     LINE_STRUC.keylen is the offset of that '=' from the line start.
+ *   - Continuation: a line indented deeper (more leading blanks, a tab
+ *     counting one) than the key line before it, when that key line is the
+ *     last header or key line above it, is kept verbatim as a comment line
+ *     (1): another dialect would join it to the value; here a key's value is
+ *     its own line. Comment, empty and other kept lines between them do not
+ *     end the key's reach. Edits reclassify the lines after the edited one
+ *     that this rule concerns, so the table always says what a fresh open of
+ *     the same text would say.
+ *   - Any other line (no '=', no comment, no header, also a CR alone) is
+ *     kept verbatim as a comment line (1).
+ * A line from a file is read whole, however long (up to the text limit),
+ * and classified once; a zero byte inside it still ends the stored line.
+ * keylen saturates at 255 as in the classic dialect. pValue points at the
+ * value's first byte (after '=' and its blanks); KW_ini_value gives its
+ * length without trailing blanks and line end, and KW_ini_tokenize stops
+ * there and trims blanks around each token. KW_ini_find compares the trimmed
+ * key names and the header names found after the header's blanks, with the
+ * same case folding and wildcards. KW_ini_insert and KW_ini_replace accept a
+ * line of any length up to the text limit and classify it by these rules in
+ * its place. The limits (4,095 lines, 57,344 bytes) and the write (every
+ * untouched line byte for byte) are those of the classic dialect. The
+ * common dialect reads and compares bytes: with a nonzero UnicodeFlag only
+ * the tokenizer reads 16-bit characters (and trims 16-bit blanks).
+ */
+
+/*
  * KW_ini_open() : load a configuration text into pIni.
  *
  * Filename  path of the file to load, or NULL to take the text from the
@@ -161,7 +217,9 @@ typedef struct KW_INI_STRUC {
  *           back (every zero-terminated string is one line, the last zero is
  *           counted in usesize), in a block of bufsize bytes. The caller keeps
  *           ownership of pBuf; edits work in it in place (see KW_ini_insert).
- * mode      KW_INI_READ (1) or KW_INI_READWRITE (2). From a file, mode 1
+ * mode      KW_INI_READ (1) or KW_INI_READWRITE (2), either one OR'ed with
+ *           KW_INI_COMMON for the common dialect (see Dialects; what follows
+ *           here describes the classic one). From a file, mode 1
  *           drops comment and empty lines and closes the file at once; mode 2
  *           keeps every line and holds the file open for KW_ini_write. A text
  *           from pBuf keeps every line in both modes and is never a file.
@@ -189,7 +247,8 @@ typedef struct KW_INI_STRUC {
  *
  * @return 0: the record is open, line 1 is current (an empty text shows the
  *         end position: linenum 1, linetype 0, pValue NULL).
- *   22 INI_ERR_MODE       mode is neither 1 nor 2.
+ *   22 INI_ERR_MODE       mode, without KW_INI_COMMON, is neither 1 nor 2
+ *                         (any other bit set is refused too).
  *   32 INI_ERR_OPEN       the file could not be opened, or a read error
  *                         happened before its end (no partial text is ever
  *                         presented as whole); also Filename and pBuf NULL.
@@ -270,6 +329,25 @@ KW_API uint32_t KW_ini_goto(KW_INI_STRUC *pIni, uint16_t nth_line);
  *         and Key are both NULL. On 21 and 23 nothing moves.
  */
 KW_API uint32_t KW_ini_find(KW_INI_STRUC *pIni, const unsigned char *Section, const unsigned char *Key, unsigned char *pFound);
+
+/*
+ * KW_ini_value() : the current key line's value, as pointer and length.
+ *
+ * ppValue  receives pValue: the byte after the first '=' (common dialect:
+ *          after the '=' and the blanks that follow it). May be NULL.
+ * pLen     receives the value's length in bytes without the line end (LF;
+ *          in the common dialect LF or CR LF) and, in the common dialect,
+ *          without trailing blanks (space, tab). May be NULL.
+ * The value is not zero-terminated at that length: it points into the text
+ * buffer and is valid until the next edit or KW_ini_close, like pLine. Both
+ * are counted in bytes whatever the UnicodeFlag. Nothing in the handle
+ * changes; on a failure nothing is written.
+ * @return 0; 21 INI_ERR_HANDLE when the record is not open; 27 INI_ERR_LINE
+ *         at the end position (no current line); 28 INI_ERR_NOT_KEY when the
+ *         current line is not a key line.
+ * Thread-safety: as every INI call (it only reads the handle).
+ */
+KW_API uint32_t KW_ini_value(KW_INI_STRUC *pIni, const unsigned char **ppValue, uint16_t *pLen);
 
 /* @@INI-EDIT@@ -- editing, writing back and tokenizing.
  *

@@ -11,6 +11,7 @@
 // A text that lives in the caller's buffer is edited there while it fits.
 // When it must grow it moves, once and for good, into a block of our own;
 // the caller's buffer is then left as it stood and never touched again.
+#include <cstdint>
 #include <cstring>
 
 #include "ini/ini_internal.h"
@@ -18,14 +19,72 @@
 namespace kw::ini {
 namespace {
 
-// A line checked and copied, ready to be stored. The copy lets a caller pass
-// a line that lies in the text buffer itself (pLine, say), which the edit is
-// about to move or give back.
-struct NewLine {
-    unsigned char text[kLineBuf];
-    std::uint16_t size;  // with its zero
-    std::uint8_t type;
-    std::uint8_t keylen;
+// A line checked and, where it must be, copied, ready to be stored. The
+// copy lets a caller pass a line that lies in the text buffer itself (pLine,
+// say), which the edit is about to move or give back: a classic line (at most
+// 255 bytes) is always copied to the stack; a longer line of the common
+// dialect is copied into a block of its own only when it lies in the text.
+class NewLine {
+public:
+    explicit NewLine(KW_INI_INTERNAL *x) noexcept : x_(x) {}
+    ~NewLine() {
+        if (block_ != nullptr) {
+            give_back(x_, size, block_);
+        }
+    }
+    NewLine(const NewLine &) = delete;
+    NewLine &operator=(const NewLine &) = delete;
+
+    // Measure, classify as line k and copy Textline. Classic dialect: a line
+    // of more than 255 bytes gives 30 and is read no further than its 256th
+    // byte. Common dialect: any length up to the text limit.
+    std::uint32_t prepare(const unsigned char *Textline, std::uint16_t k) noexcept {
+        const bool common = common_dialect(x_);
+        const std::size_t most = common ? KW_INI_MAX_TEXT - 1 : KW_INI_MAX_LINE;
+        std::size_t len = 0;
+        while (Textline[len] != 0) {
+            if (len == most) {
+                return INI_ERR_TEXT_FULL;
+            }
+            ++len;
+        }
+        type = INI_LINE_NONE;
+        keylen = 0;  // analyze_line sets it for key lines only
+        if (common) {
+            reach = reach_before(x_, k);
+            analyze_common(Textline, len, k == 0, &reach, &type, &keylen);
+        } else if (std::uint32_t status = analyze_line(x_, Textline, len, &type, &keylen); status != 0) {
+            return status;
+        }
+        size = static_cast<std::uint16_t>(len + 1);
+        if (size <= sizeof stack_) {
+            std::memcpy(stack_, Textline, size);
+            text = stack_;
+            return INI_OK;
+        }
+        const auto at = reinterpret_cast<std::uintptr_t>(Textline) - reinterpret_cast<std::uintptr_t>(x_->pTxt);
+        if (at >= x_->txtsize) {
+            text = Textline;  // outside the text: no edit moves it
+            return INI_OK;
+        }
+        if (std::uint32_t status = obtain(x_, size, &block_); status != 0) {
+            return status;
+        }
+        std::memcpy(block_, Textline, size);
+        text = block_;
+        return INI_OK;
+    }
+
+    const unsigned char *text = nullptr;
+    std::uint16_t size = 0;  // with its zero
+    std::uint8_t type = 0;
+    std::uint8_t keylen = 0;
+    std::size_t reach = kNoReach;  // common dialect: the reach for the line after it
+
+private:
+    KW_INI_INTERNAL *x_;
+    unsigned char *block_ = nullptr;
+    unsigned char stack_[kLineBuf];
 };
 
 std::uint32_t check_editable(const KW_INI_INTERNAL *x) noexcept {
@@ -35,23 +94,23 @@ std::uint32_t check_editable(const KW_INI_INTERNAL *x) noexcept {
     return x->mode == KW_INI_READWRITE ? INI_OK : INI_ERR_MODE;
 }
 
-// Measure, classify and copy Textline. A line of more than 255 bytes gives
-// 30 and is read no further than its 256th byte.
-std::uint32_t prepare(const KW_INI_INTERNAL *x, const unsigned char *Textline, NewLine *line) noexcept {
-    std::size_t len = 0;
-    while (Textline[len] != 0) {
-        if (len == KW_INI_MAX_LINE) {
-            return INI_ERR_TEXT_FULL;
+// Make at least `free` bytes free after the used text, in steps of 8,192.
+// Whether the steps can reach it is settled before the first one, so a 30
+// changes nothing; an allocator failure part way leaves a larger buffer
+// with the same text.
+std::uint32_t make_room(KW_INI_INTERNAL *x, std::size_t free) noexcept {
+    if (free <= x->remain) {
+        return INI_OK;
+    }
+    const std::size_t steps = (free - x->remain + kTextStep - 1) / kTextStep;
+    if (x->txtsize + steps * kTextStep > 0xFFFF) {
+        return INI_ERR_TEXT_FULL;
+    }
+    while (x->remain < free) {
+        if (std::uint32_t status = grow_text(x); status != 0) {
+            return status;
         }
-        ++len;
     }
-    line->type = INI_LINE_NONE;
-    line->keylen = 0;  // analyze_line sets it for key lines only
-    if (std::uint32_t status = analyze_line(x, Textline, len, &line->type, &line->keylen); status != 0) {
-        return status;
-    }
-    std::memcpy(line->text, Textline, len + 1);
-    line->size = static_cast<std::uint16_t>(len + 1);
     return INI_OK;
 }
 
@@ -97,21 +156,21 @@ std::uint32_t insert(KW_INI_INTERNAL *x, const unsigned char *Textline, unsigned
     if (WhereFlag == 1 && x->ix == x->numlines) {
         return INI_ERR_LINE;  // nothing can follow the end position
     }
-    NewLine line;
-    if (std::uint32_t status = prepare(x, Textline, &line); status != 0) {
+    const auto k = static_cast<std::uint16_t>(x->ix + WhereFlag);
+    NewLine line(x);
+    if (std::uint32_t status = line.prepare(Textline, k); status != 0) {
         return status;
     }
     if (x->numlines == KW_INI_MAX_LINES) {
         return INI_ERR_TEXT_FULL;
     }
-    if (line.size > x->remain) {
-        // One step always makes room: a line needs at most 256 bytes.
-        if (std::uint32_t status = grow_text(x); status != 0) {
-            return status;
-        }
+    if (std::uint32_t status = make_room(x, line.size); status != 0) {
+        return status;
     }
-    const auto k = static_cast<std::uint16_t>(x->ix + WhereFlag);
     store_line(x, k, line);
+    if (common_dialect(x)) {
+        classify_common(x, static_cast<std::uint16_t>(k + 1), line.reach, false);
+    }
     x->ix = k;
     set_current(x);
     return INI_OK;
@@ -125,6 +184,9 @@ std::uint32_t remove_current(KW_INI_INTERNAL *x) noexcept {
         return INI_ERR_LINE;
     }
     drop_line(x, x->ix);
+    if (common_dialect(x)) {
+        classify_common(x, x->ix, reach_before(x, x->ix), false);
+    }
     set_current(x);
     return INI_OK;
 }
@@ -138,20 +200,21 @@ std::uint32_t replace(KW_INI_INTERNAL *x, const unsigned char *Textline) noexcep
     if (x->ix == x->numlines) {
         return INI_ERR_LINE;
     }
-    NewLine line;
-    if (std::uint32_t status = prepare(x, Textline, &line); status != 0) {
+    NewLine line(x);
+    if (std::uint32_t status = line.prepare(Textline, x->ix); status != 0) {
         return status;
     }
     // The old line's bytes count as free: a new line that fits in them and
     // the free space needs no growth.
-    const auto oldsize = static_cast<std::uint32_t>(x->pRef[x->ix + 1].offs - x->pRef[x->ix].offs);
-    if (line.size > x->remain + oldsize) {
-        if (std::uint32_t status = grow_text(x); status != 0) {
-            return status;
-        }
+    const auto oldsize = static_cast<std::size_t>(x->pRef[x->ix + 1].offs - x->pRef[x->ix].offs);
+    if (std::uint32_t status = make_room(x, line.size > oldsize ? line.size - oldsize : 0); status != 0) {
+        return status;
     }
     drop_line(x, x->ix);
     store_line(x, x->ix, line);
+    if (common_dialect(x)) {
+        classify_common(x, static_cast<std::uint16_t>(x->ix + 1), line.reach, false);
+    }
     set_current(x);
     return INI_OK;
 }

@@ -24,7 +24,8 @@ inline constexpr std::uint16_t kTextStep = 8192;      // first size and growth s
 inline constexpr std::uint16_t kLineBuf = 256;        // a file line: 255 bytes + zero
 
 // Bits of KW_INI_INTERNAL::owned.
-inline constexpr std::uint8_t kOwnsText = 0x01;  // pTxt came from alloc_mem
+inline constexpr std::uint8_t kOwnsText = 0x01;       // pTxt came from alloc_mem
+inline constexpr std::uint8_t kCommonDialect = 0x02;  // opened with KW_INI_COMMON
 
 }  // namespace kw::ini
 
@@ -188,6 +189,50 @@ std::uint32_t grow_text(KW_INI_INTERNAL *pX) noexcept;
 // Give back every block the handle holds and close its file; leaves the
 // record not open with no pointers into freed memory.
 void release_all(KW_INI_INTERNAL *pX) noexcept;
+
+// --- the common dialect (ini_common.cpp) ---
+
+inline bool common_dialect(const KW_INI_INTERNAL *x) noexcept { return (x->owned & kCommonDialect) != 0; }
+
+inline bool is_blank(unsigned char c) noexcept { return c == ' ' || c == '\t'; }
+
+// Where a key line's reach ends for continuation lines: the indentation of
+// the last key line, or kNoReach after a header or at the top.
+inline constexpr std::size_t kNoReach = static_cast<std::size_t>(-1);
+
+// Bytes of a byte-order mark at the start of line (3 or 0); only the line at
+// the start of the text can carry one.
+inline std::size_t mark_at(const unsigned char *line, std::size_t len, bool text_start) noexcept {
+    return text_start && len >= 3 && line[0] == 0xEF && line[1] == 0xBB && line[2] == 0xBF ? 3 : 0;
+}
+
+// Classify line (len bytes before its zero) by the common rules, given the
+// reach of the key line above it; never fails. Writes the type, the key
+// length (0 for other lines) and updates *reach for the next line.
+void analyze_common(const unsigned char *line, std::size_t len, bool text_start, std::size_t *reach,
+                    std::uint8_t *pLinetype, std::uint8_t *pKeylen) noexcept;
+
+// The reach in force at line k: from the last header or key line above it.
+std::size_t reach_before(const KW_INI_INTERNAL *x, std::uint16_t k) noexcept;
+
+// Classify lines from `from` on, starting with reach, until a header or key
+// line whose entry is unchanged (all lines when every_line is set).
+void classify_common(KW_INI_INTERNAL *x, std::uint16_t from, std::size_t reach, bool every_line) noexcept;
+
+// Read the rest of the open file pFile into the text buffer as whole lines
+// and set the end entry; mode 1 drops comment and empty lines. Returns 0, 30,
+// 32 on a read error, or the allocator's status.
+std::uint32_t read_whole_lines(KW_INI_INTERNAL *x) noexcept;
+
+// The first byte of key line i's value: after its first '=' and, in the
+// common dialect, after the blanks that follow it.
+const unsigned char *value_start(const KW_INI_INTERNAL *x, std::uint16_t i) noexcept;
+
+// The end of key line i's value (one past its last byte): before the line
+// end and, in the common dialect, before CR LF and trailing blanks; never
+// before value_start.
+const unsigned char *value_end(const KW_INI_INTERNAL *x, std::uint16_t i, const unsigned char *start) noexcept;
+
 
 }  // namespace kw::ini
 

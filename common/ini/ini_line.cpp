@@ -50,16 +50,43 @@ void set_current(KW_INI_INTERNAL *pX) noexcept {
     pX->linetype = e.type;
     pX->__ = 0;
     pX->pLine = pX->pTxt + e.offs;
-    if (e.type != INI_LINE_KEY) {
-        pX->pValue = nullptr;
-    } else if (e.keylen < 255) {
-        pX->pValue = pX->pLine + e.keylen + 1;
+    pX->pValue = e.type == INI_LINE_KEY ? const_cast<unsigned char *>(value_start(pX, pX->ix)) : nullptr;
+}
+
+const unsigned char *value_start(const KW_INI_INTERNAL *x, std::uint16_t i) noexcept {
+    const LINE_STRUC &e = x->pRef[i];
+    const unsigned char *const line = x->pTxt + e.offs;
+    const unsigned char *const stop = x->pTxt + x->pRef[i + 1].offs - 1;  // the line's zero
+    const unsigned char *p;
+    if (e.keylen < 255) {
+        p = line + e.keylen + 1;
     } else {
         // A key of 255 bytes or more does not fit keylen: find its '=' again.
-        const std::size_t len = static_cast<std::size_t>(pX->pRef[pX->ix + 1].offs - e.offs);
-        auto *eq = static_cast<unsigned char *>(std::memchr(pX->pLine, pX->equal & 0xFF, len));
-        pX->pValue = eq + 1;
+        p = static_cast<const unsigned char *>(std::memchr(line, x->equal & 0xFF, static_cast<std::size_t>(stop - line))) + 1;
     }
+    if (common_dialect(x)) {
+        while (p < stop && is_blank(*p)) {
+            ++p;
+        }
+    }
+    return p;
+}
+
+const unsigned char *value_end(const KW_INI_INTERNAL *x, std::uint16_t i, const unsigned char *start) noexcept {
+    const unsigned char *end = x->pTxt + x->pRef[i + 1].offs - 1;
+    const bool common = common_dialect(x);
+    if (end > start && end[-1] == '\n') {
+        --end;
+        if (common && end > start && end[-1] == '\r') {
+            --end;
+        }
+    }
+    if (common) {
+        while (end > start && is_blank(end[-1])) {
+            --end;
+        }
+    }
+    return end;
 }
 
 }  // namespace kw::ini

@@ -157,6 +157,43 @@ Step section_line(const unsigned char *line, std::size_t len, const Pattern &sec
     return key_given ? Step::pass : Step::found;
 }
 
+// The common dialect's header: blanks (and on line 1 a byte-order mark) may
+// stand before the bracket.
+Step section_line_common(const unsigned char *line, std::size_t len, bool text_start, const Pattern &sect,
+                         bool key_given, bool *foundsect) noexcept {
+    std::size_t b = mark_at(line, len, text_start);
+    while (is_blank(line[b])) {
+        ++b;  // a header holds its bracket: the zero is never reached
+    }
+    return section_line(line + b, len - b, sect, key_given, foundsect);
+}
+
+// The common dialect's key: the bytes before the first '=', without the
+// blanks around them (and on line 1 without a byte-order mark).
+Step key_line_common(const unsigned char *line, std::size_t len, std::uint8_t keylen, bool text_start,
+                     const Pattern &key) noexcept {
+    const unsigned char *eq = line + keylen;
+    if (keylen == 255) {
+        eq = static_cast<const unsigned char *>(std::memchr(line, '=', len));
+        if (eq == nullptr) {
+            return Step::not_found;
+        }
+    }
+    const unsigned char *name = line + mark_at(line, len, text_start);
+    while (name < eq && is_blank(*name)) {
+        ++name;
+    }
+    const unsigned char *end = eq;
+    while (end > name && is_blank(end[-1])) {
+        --end;
+    }
+    const auto namelen = static_cast<std::size_t>(end - name);
+    if (!key.star) {
+        return namelen == key.len && same_bytes(name, key) ? Step::found : Step::pass;
+    }
+    return name_matches(name, namelen, key.text, key.len) ? Step::found : Step::pass;
+}
+
 // A "key=value" line inside the wanted section; the key is everything before
 // the first '='.
 Step key_line(const unsigned char *line, std::size_t len, std::uint8_t keylen, const Pattern &key) noexcept {
@@ -251,6 +288,8 @@ struct Stop {
 
 // The search from line `from`. sect is null when no section is sought (the
 // keys of the current section), key null when the header is the target.
+// Common selects the common dialect's names.
+template <bool Common>
 Stop search(const KW_INI_INTERNAL *x, std::uint16_t from, const Pattern *sect, const Pattern *key) noexcept {
     const LINE_STRUC *const ref = x->pRef;
     const unsigned char *const txt = x->pTxt;
@@ -263,7 +302,10 @@ Stop search(const KW_INI_INTERNAL *x, std::uint16_t from, const Pattern *sect, c
             if (i == n) {
                 return Stop{i, false};
             }
-            const Step step = section_line(txt + ref[i].offs, line_length(ref, i), *sect, key != nullptr, &foundsect);
+            const Step step =
+                Common ? section_line_common(txt + ref[i].offs, line_length(ref, i), ref[i].offs == 0, *sect,
+                                             key != nullptr, &foundsect)
+                       : section_line(txt + ref[i].offs, line_length(ref, i), *sect, key != nullptr, &foundsect);
             if (step != Step::pass) {
                 return Stop{i, step == Step::found};
             }
@@ -277,7 +319,8 @@ Stop search(const KW_INI_INTERNAL *x, std::uint16_t from, const Pattern *sect, c
             break;
         }
         if (e.type == INI_LINE_KEY) {
-            const Step step = key_line(txt + e.offs, line_length(ref, i), e.keylen, *key);
+            const Step step = Common ? key_line_common(txt + e.offs, line_length(ref, i), e.keylen, e.offs == 0, *key)
+                                     : key_line(txt + e.offs, line_length(ref, i), e.keylen, *key);
             if (step != Step::pass) {
                 return Stop{i, step == Step::found};
             }
@@ -334,7 +377,9 @@ extern "C" KW_API uint32_t KW_ini_find(KW_INI_STRUC *pIni, const unsigned char *
     if (Key != nullptr) {
         measure(Key, &key);
     }
-    const Stop stop = search(x, x->ix, Section != nullptr ? &sect : nullptr, Key != nullptr ? &key : nullptr);
+    const Pattern *const s = Section != nullptr ? &sect : nullptr;
+    const Pattern *const k = Key != nullptr ? &key : nullptr;
+    const Stop stop = common_dialect(x) ? search<true>(x, x->ix, s, k) : search<false>(x, x->ix, s, k);
     if (stop.found) {
         *pFound = 1;
     }

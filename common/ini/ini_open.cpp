@@ -47,7 +47,7 @@ std::uint32_t load_file(KW_INI_INTERNAL *x, const char *Filename) noexcept {
     if (std::uint32_t status = obtain(x, kTextStep, &x->pTxt); status != 0) {
         return status;
     }
-    x->owned = kOwnsText;
+    x->owned |= kOwnsText;
     std::memset(x->pTxt, 0, kTextStep);
     x->txtsize = x->remain = kTextStep;
 
@@ -56,6 +56,15 @@ std::uint32_t load_file(KW_INI_INTERNAL *x, const char *Filename) noexcept {
         return INI_ERR_OPEN;
     }
     // No name is kept for the write: it asks the held stream which file it is.
+
+    if (common_dialect(x)) {
+        const std::uint32_t status = read_whole_lines(x);  // ini_common.cpp
+        if (status == INI_OK && x->mode == KW_INI_READ) {
+            std::fclose(x->pFile);
+            x->pFile = nullptr;
+        }
+        return status;
+    }
 
     char line[kLineBuf];
     std::uint16_t offset = 0;
@@ -130,6 +139,10 @@ std::uint32_t adopt_buffer(KW_INI_INTERNAL *x) noexcept {
 }
 
 std::uint32_t classify_all(KW_INI_INTERNAL *x) noexcept {
+    if (common_dialect(x)) {
+        classify_common(x, 0, kNoReach, true);  // never refuses a line
+        return INI_OK;
+    }
     for (std::uint16_t i = 0; i < x->numlines; ++i) {
         LINE_STRUC &e = x->pRef[i];
         const auto len = static_cast<std::size_t>(x->pRef[i + 1].offs - e.offs - 1);
@@ -144,10 +157,14 @@ std::uint32_t classify_all(KW_INI_INTERNAL *x) noexcept {
 
 std::uint32_t open(KW_INI_INTERNAL *x, const char *Filename, std::int32_t mode, std::uint8_t UnicodeFlag) noexcept {
     reset(x, UnicodeFlag);
-    if (mode != KW_INI_READ && mode != KW_INI_READWRITE) {
+    const std::int32_t access = mode & ~std::int32_t{KW_INI_COMMON};
+    if (access != KW_INI_READ && access != KW_INI_READWRITE) {
         return INI_ERR_MODE;
     }
-    x->mode = static_cast<std::uint8_t>(mode);
+    x->mode = static_cast<std::uint8_t>(access);
+    if ((mode & KW_INI_COMMON) != 0) {
+        x->owned = kCommonDialect;
+    }
     if (x->alloc_mem == nullptr) {
         x->alloc_mem = alloc__mem;
         x->free_mem = free__mem;
