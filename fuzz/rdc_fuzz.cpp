@@ -5,12 +5,16 @@
 // inbuff or outbuff (both heap blocks of exactly their size), returns -1 or
 // 0 .. outbuff_size, leaves the bytes past its result untouched on success,
 // agrees with itself across output sizes (a stream that fits expands to the
-// same bytes in any larger buffer, and is refused in any smaller one), and
-// agrees with KW_RdcDecompress on every stream it accepts.
-// For data: KW_RdcCompress writes at most inbuff_len bytes, the same bytes
-// with or without a work area, and its stream expands to the data exactly.
+// same bytes in any larger buffer, and is refused in any smaller one; room
+// past 65,535 bytes is never used), and agrees with KW_RdcDecompress on every
+// stream it accepts.
+// For data, at a level from the first byte: KW_RdcCompressLevel writes at
+// most inbuff_len bytes, the same bytes with or without a work area (at
+// level 1 and below those of KW_RdcCompress), a stream whose copies keep to
+// count <= distance, and one that both expanders restore exactly.
 //
-// Input: one byte that picks the test (and the output size), then the bytes.
+// Input: one byte that picks the test (and the output size or the level),
+// then the bytes.
 #include <vector>
 
 #include "fuzz_support.h"
@@ -47,6 +51,13 @@ void expand(const std::string &stream, std::uint16_t wanted) {
         FUZZ_CHECK(std::memcmp(plain.data(), full.data(), kFull) == 0);
     }
 
+    // More room than the largest block changes nothing: the same result, and
+    // nothing written past 65,535 bytes.
+    static std::vector<unsigned char> roomy(kFull + 4096);
+    std::memset(roomy.data(), kGuard, roomy.size());
+    FUZZ_CHECK(KW_RdcDecompressBound(in.data(), len, roomy.data(), static_cast<std::uint32_t>(roomy.size())) == r);
+    FUZZ_CHECK(guarded(roomy.data(), kFull, roomy.size()));
+
     // A smaller output: exactly that many bytes on the heap.
     std::vector<unsigned char> out(wanted, kGuard);
     const std::int32_t s = KW_RdcDecompressBound(in.data(), len, out.data(), wanted);
@@ -59,18 +70,60 @@ void expand(const std::string &stream, std::uint16_t wanted) {
     }
 }
 
-void round_trip(const std::string &data_s) {
+// Walk a stream's items: every copy reaches only into output already made
+// and no further back than its count allows (count <= distance).
+bool copies_within_rules(const std::vector<unsigned char> &s) {
+    std::size_t ip = 0;
+    std::size_t made = 0;
+    while (ip + 2 <= s.size()) {
+        const unsigned ctrl = static_cast<unsigned>(s[ip]) << 8 | s[ip + 1];
+        ip += 2;
+        for (int bit = 15; bit >= 0 && ip < s.size(); --bit) {
+            if ((ctrl >> bit & 1u) == 0) {
+                ++ip;
+                ++made;
+                continue;
+            }
+            const unsigned code = s[ip] >> 4;
+            const std::size_t size = code == 0 || code > 2 ? 2 : 3;
+            if (s.size() - ip < size) {
+                return false;
+            }
+            if (code <= 1) {
+                made += code == 0 ? (s[ip] & 0x0Fu) + 3u : ((s[ip] & 0x0Fu) | unsigned{s[ip + 1]} << 4) + 19u;
+            } else {
+                const std::size_t dist = ((s[ip] & 0x0Fu) | unsigned{s[ip + 1]} << 4) + 3u;
+                const std::size_t count = code == 2 ? s[ip + 2] + 16u : code;
+                if (count > dist || dist > made) {
+                    return false;
+                }
+                made += count;
+            }
+            ip += size;
+        }
+    }
+    return ip == s.size();
+}
+
+void round_trip(const std::string &data_s, int level) {
     const std::vector<unsigned char> data = heap(data_s.substr(0, kFull));
     const auto len = static_cast<std::uint16_t>(data.size());
     std::vector<unsigned char> packed(len);
-    const std::uint16_t n = KW_RdcCompress(data.data(), len, packed.data(), nullptr);
+    const std::uint16_t n = KW_RdcCompressLevel(data.data(), len, packed.data(), nullptr, level);
     FUZZ_CHECK(n <= len);
     FUZZ_CHECK((n == 0) == (len == 0));
 
-    std::vector<void *> work(4096);
+    // The same bytes with a work area full of garbage, and level 1 and below
+    // are the greedy parse itself.
+    std::vector<std::uintptr_t> work(4096, 0xA5A5A5A5u);
     std::vector<unsigned char> again(len);
-    FUZZ_CHECK(KW_RdcCompress(data.data(), len, again.data(), work.data()) == n);
+    FUZZ_CHECK(KW_RdcCompressLevel(data.data(), len, again.data(), work.data(), level) == n);
     FUZZ_CHECK(again == packed);
+    if (level <= 1) {
+        std::vector<void *> full(4096);
+        FUZZ_CHECK(KW_RdcCompress(data.data(), len, again.data(), full.data()) == n);
+        FUZZ_CHECK(again == packed);
+    }
 
     if (len <= 18) {
         FUZZ_CHECK(packed == data);  // short inputs go verbatim
@@ -80,6 +133,7 @@ void round_trip(const std::string &data_s) {
         return;  // verbatim (a stream of exactly that length would expand to data too)
     }
     const std::vector<unsigned char> stream(packed.begin(), packed.begin() + n);
+    FUZZ_CHECK(copies_within_rules(stream));
     std::vector<unsigned char> out(len, kGuard);
     FUZZ_CHECK(KW_RdcDecompressBound(stream.data(), n, out.data(), len) == len);
     FUZZ_CHECK(out == data);
@@ -98,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if ((pick & 1) == 0) {
         expand(rest.substr(0, kFull), (pick & 2) != 0 ? wanted : static_cast<std::uint16_t>(wanted % 256));
     } else {
-        round_trip(rest);
+        round_trip(rest, pick >> 4);  // levels 0 to 15: below 1 and above 9 included
     }
     return 0;
 }

@@ -1063,6 +1063,34 @@ KW_API unsigned char KW_strcmp_wildcards(const unsigned char *target, const unsi
 KW_API uint16_t KW_RdcCompress(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff, void *work_buff);
 
 /*
+ * KW_RdcCompressLevel() : compress like KW_RdcCompress, searching harder.
+ *
+ * Writes the same stream format, which KW_RdcDecompress and
+ * KW_RdcDecompressBound expand; only the choice of items differs.
+ *
+ * level     1 or less: exactly KW_RdcCompress's bytes. 2 to 9: a search over
+ *           the same 4,098-byte window with more candidates per position
+ *           (2, 3 greedy; 4 to 8 lazy, deeper with each level; 9 the
+ *           cheapest parse in bits of each stretch of 1,024 positions).
+ *           Above 9: as 9. A level's output is fixed: the same input gives
+ *           the same bytes on every host and with or without a work area.
+ * work_buff as for KW_RdcCompress: 4,096 pointer-sized entries, or NULL for
+ *           one taken from malloc for the call and freed before it returns;
+ *           levels 2 to 9 use its first 16,384 bytes. Nothing is allocated
+ *           when one is given (level 9 keeps about 8 KiB on the stack).
+ *
+ * Inputs of up to 18 bytes are copied verbatim. Every copy in the stream has
+ * a count of at most its distance. When the stream would not end within
+ * inbuff_len bytes the input is copied verbatim instead.
+ *
+ * @return as for KW_RdcCompress: the bytes written, never more than
+ *   inbuff_len (a result equal to it may be a copy or a stream), 0 for an
+ *   empty input or a failed allocation (outbuff untouched). Reentrant;
+ *   concurrent calls need separate work areas.
+ */
+KW_API uint16_t KW_RdcCompressLevel(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff, void *work_buff, int level);
+
+/*
  * KW_RdcDecompress() : expand the stream of inbuff_len bytes into outbuff.
  *
  * For streams that KW_RdcCompress wrote (never for verbatim copies: their
@@ -1092,15 +1120,18 @@ KW_API uint16_t KW_RdcDecompress(const unsigned char *inbuff, uint16_t inbuff_le
  * outbuff_size bytes. The one to use for data that may be damaged or hostile.
  *
  * Expands exactly as KW_RdcDecompress, but refuses any stream that would
- * write past outbuff_size bytes, any item cut off by the end of the stream
+ * write past outbuff_size bytes or past 65,535 bytes (the largest block,
+ * however much room outbuff has), any item cut off by the end of the stream
  * and any copy that reaches before the start of the output. It never reads
  * outside inbuff[0 .. inbuff_len) nor writes outside
  * outbuff[0 .. outbuff_size). On success the bytes of outbuff past the
  * returned length are untouched; after a refusal outbuff's first outbuff_size
  * bytes hold nothing meaningful.
  *
- * @return the number of bytes written (0 to outbuff_size), or -1 when the
- *         stream was refused. Reentrant.
+ * @return the number of bytes written (0 to the smaller of outbuff_size and
+ *         65,535), or -1 when the stream was refused. Whenever it is not -1,
+ *         KW_RdcDecompress returns the same number for the same stream and
+ *         writes the same bytes. Reentrant.
  */
 KW_API int32_t KW_RdcDecompressBound(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff, uint32_t outbuff_size);
 

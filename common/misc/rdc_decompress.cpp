@@ -1,8 +1,9 @@
 // KW_RdcDecompress and KW_RdcDecompressBound: expanding an RDC stream
 // (layout in rdc.h).
 //
-// Both run the same code over a capacity: the caller's for the bound twin,
-// the largest block (65,535 bytes) for the original interface. Every item is
+// Both run the same code over a capacity: the caller's for the bound twin
+// (never more than the largest block), the largest block (65,535 bytes) for
+// the original interface. Every item is
 // checked before it is carried out: it must lie wholly in the stream, a copy
 // must not reach before the start of the output, and the output must not
 // pass the capacity. The first item that fails stops the expansion; the
@@ -303,7 +304,10 @@ extern "C" KW_API uint16_t KW_RdcDecompress(const unsigned char *inbuff, uint16_
 
 extern "C" KW_API int32_t KW_RdcDecompressBound(const unsigned char *inbuff, uint16_t inbuff_len,
                                                 unsigned char *outbuff, uint32_t outbuff_size) {
-    kw::misc::Expander e(inbuff, inbuff_len, outbuff, outbuff_size);
+    // No stream expands past the largest block, whatever room it is given:
+    // the two expanders must agree on every stream.
+    const std::uint32_t capacity = outbuff_size < kw::misc::rdc::kMaxBlock ? outbuff_size : kw::misc::rdc::kMaxBlock;
+    kw::misc::Expander e(inbuff, inbuff_len, outbuff, capacity);
     const kw::misc::Expanded r = e.run();
     return r.complete ? static_cast<int32_t>(r.length) : -1;
 }
