@@ -135,6 +135,10 @@ enum class line_type : std::uint8_t {
 
 enum class ini_mode : std::int32_t { read = KW_INI_READ, read_write = KW_INI_READWRITE };
 
+// How a text is read: the engine's classic lines, or the common dialect of
+// real files (kwutil.h, "Dialects").
+enum class ini_dialect : std::int32_t { classic = 0, common = KW_INI_COMMON };
+
 // Where KW_ini_insert puts a line, relative to the current one.
 enum class where : unsigned char { before = 0, after = 1 };
 
@@ -162,12 +166,18 @@ public:
     // the owner is closed; failed_line() gives the line a 26 or 27 names.
     [[nodiscard]] std::error_code open(std::string_view path, ini_mode mode = ini_mode::read,
                                        std::uint8_t unicode = KW_INI_8BIT) {
+        return open(path, mode, ini_dialect::classic, unicode);
+    }
+    // The same in the dialect given: open(path, ini_mode::read, ini_dialect::common).
+    [[nodiscard]] std::error_code open(std::string_view path, ini_mode mode, ini_dialect dialect,
+                                       std::uint8_t unicode = KW_INI_8BIT) {
         static_cast<void>(close());
         auto rec = std::make_unique<KW_INI_STRUC>();
         rec->alloc_mem = alloc_;
         rec->free_mem = free_;
         const std::string name(path);
-        const std::uint32_t st = KW_ini_open(rec.get(), name.c_str(), static_cast<std::int32_t>(mode), unicode);
+        const std::int32_t how = static_cast<std::int32_t>(mode) | static_cast<std::int32_t>(dialect);
+        const std::uint32_t st = KW_ini_open(rec.get(), name.c_str(), how, unicode);
         failed_line_ = st == 0 ? 0 : rec->linenum;
         if (st == 0) {
             rec_ = std::move(rec);
@@ -218,13 +228,15 @@ public:
         }
         return std::string(reinterpret_cast<const char *>(rec_->pLine));
     }
-    // A key line's value: the bytes after the first '=' up to the line end.
+    // A key line's value as KW_ini_value gives it: without the line end and,
+    // in the common dialect, without the blanks around it.
     std::optional<std::string> value() const {
-        if (!rec_ || rec_->pValue == nullptr) {
+        const unsigned char *v = nullptr;
+        std::uint16_t len = 0;
+        if (!rec_ || KW_ini_value(rec_.get(), &v, &len) != 0) {
             return std::nullopt;
         }
-        const auto *v = reinterpret_cast<const char *>(rec_->pValue);
-        return std::string(v, std::strcspn(v, "\n"));
+        return std::string(reinterpret_cast<const char *>(v), len);
     }
 
     [[nodiscard]] std::error_code insert(std::string_view text, where at) {

@@ -137,6 +137,27 @@ TEST_F(HppLayer, IniCallsMapOneToOne) {
     EXPECT_EQ(slurp(path), kwtest::eol("[Main]\nName=z\nNew=1\nList=a,,b\n[Other]\nName=y\n"));
 }
 
+TEST_F(HppLayer, IniOpensInTheCommonDialect) {
+    const std::string path = dir.write("u.service", "# unit\n[Unit]\n  Description = A demo \r\nAfter=x, y\n");
+    kw::ini_file ini;
+    EXPECT_EQ(ini.open(path, kw::ini_mode::read), kw::errc::ini_line) << "the classic dialect refuses '#'";
+    ASSERT_FALSE(ini.open(path, kw::ini_mode::read, kw::ini_dialect::common));
+    ASSERT_TRUE(ini.find("unit", "description").value);
+    EXPECT_EQ(ini.value(), "A demo");
+    ASSERT_TRUE(ini.find(std::nullopt, "AFTER").value);
+    EXPECT_EQ(ini.tokens().value, (std::vector<std::string>{"x", "y"}));
+    ASSERT_FALSE(ini.open(path, kw::ini_mode::read_write, kw::ini_dialect::common));
+    EXPECT_EQ(ini.type(), kw::line_type::comment);
+    EXPECT_FALSE(ini.write());
+    // Text mode: on Windows the CR LF arrives as the line end and goes back as it.
+#if defined(_WIN32)
+    const std::string crlf_line = kwtest::eol("  Description = A demo \n");
+#else
+    const std::string crlf_line = "  Description = A demo \r\n";
+#endif
+    EXPECT_EQ(kwtest::read_file(path), kwtest::eol("# unit\n[Unit]\n") + crlf_line + kwtest::eol("After=x, y\n"));
+}
+
 TEST_F(HppLayer, IniFailuresAreErrorCodes) {
     kw::ini_file ini(&Ledger::alloc, &Ledger::release);
     auto ec = ini.open(dir.file("missing.ini"));
