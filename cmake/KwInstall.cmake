@@ -1,5 +1,5 @@
-# Install rules: the header, the library, a CMake package (kwutil::kwutil)
-# and a pkg-config file.
+# Install rules: the header, the library, a CMake package (kwutil::kwutil),
+# a pkg-config file and the documents.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS kwutil EXPORT kwutilTargets
@@ -20,3 +20,5 @@ install(FILES ${PROJECT_BINARY_DIR}/kwutilConfig.cmake ${PROJECT_BINARY_DIR}/kwu
 
 configure_file(${PROJECT_SOURCE_DIR}/cmake/kwutil.pc.in ${PROJECT_BINARY_DIR}/kwutil.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/kwutil.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -54,7 +54,7 @@ TEST_F(KwtoolStreams, ScrambleWorksInChunksOf65536Bytes) {
         SCOPED_TRACE(n);
         const std::string text = all_bytes(n);
         dir.write("in.bin", text);
-        ASSERT_EQ(run_kwtool(dir, {"scramble", "in.bin", "s.bin"}).status, 0);
+        ASSERT_EQ(run_kwtool(dir, {"scramble", "-f", "in.bin", "s.bin"}).status, 0);
         std::string expected = text;
         for (std::size_t at = 0; at < n; at += 65536) {
             KW_crbrk(reinterpret_cast<unsigned char *>(expected.data()) + at,

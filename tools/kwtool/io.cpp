@@ -6,19 +6,11 @@
 #include <filesystem>
 #include <random>
 #include <system_error>
+#include <vector>
 
 #ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
-#else
-#include <unistd.h>
 #endif
 
 namespace kwtool {
@@ -37,40 +29,6 @@ void set_binary([[maybe_unused]] std::FILE *f) {
     // Text written before the switch must still go out translated.
     std::fflush(f);
     _setmode(_fileno(f), _O_BINARY);
-#endif
-}
-
-// _isatty holds for every character device, NUL included; only a console
-// answers GetConsoleMode.
-bool is_terminal(int fd) {
-#ifdef _WIN32
-    const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-    DWORD mode = 0;
-    return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
-#else
-    return isatty(fd) != 0;
-#endif
-}
-
-// A new file that no one else has: fopen's "x" would do, but the Windows
-// runtime ignores letters it does not know and would open an existing file.
-std::FILE *create_new(const std::string &path) {
-#ifdef _WIN32
-    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                         _S_IREAD | _S_IWRITE);
-    if (fd < 0) {
-        return nullptr;
-    }
-    std::FILE *f = _fdopen(fd, "wb");
-    if (f == nullptr) {
-        const int err = errno;
-        _close(fd);
-        std::remove(path.c_str());
-        errno = err;
-    }
-    return f;
-#else
-    return std::fopen(path.c_str(), "wbx");
 #endif
 }
 
@@ -111,7 +69,9 @@ std::string read_small_file(const std::string &path, std::size_t limit) {
 input::input(const std::string &name) : shown_(display_name(name, false)) {
     if (is_std_stream(name)) {
         f_ = stdin;
+        stdin_ = true;
         set_binary(f_);
+        facts_ = fsys::stat_open(f_);
         return;
     }
     std::error_code ec;
@@ -126,7 +86,8 @@ input::input(const std::string &name) : shown_(display_name(name, false)) {
     // Large reads go straight into the caller's buffer; stdio's own buffer
     // would only add a copy.
     std::setvbuf(f_, nullptr, _IONBF, 0);
-    if (fs::is_regular_file(name, ec)) {
+    facts_ = fsys::stat_open(f_);
+    if (facts_ && facts_->type == fsys::kind::regular) {
         const auto n = fs::file_size(name, ec);
         if (!ec) {
             size_ = n;
@@ -144,6 +105,8 @@ void input::close() {
     }
 }
 
+bool input::is_terminal() const { return f_ != nullptr && fsys::is_terminal(f_); }
+
 std::size_t input::read_full(unsigned char *buf, std::size_t n) {
     std::size_t have = 0;
     while (have < n) {
@@ -156,28 +119,113 @@ std::size_t input::read_full(unsigned char *buf, std::size_t n) {
             break;
         }
     }
+    read_ += have;
     return have;
 }
 
-output::output(const std::string &name) : target_(name), shown_(display_name(name, true)) {
+namespace {
+
+// A temporary name in folder dir (empty: the current one) for target.
+std::FILE *create_temp(const std::string &dir_prefix, const std::string &base, unsigned mode, std::string &temp) {
+    std::random_device rd;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".kwtool-%08x", static_cast<unsigned>(rd()));
+        temp = dir_prefix + base + suffix;
+        // Registered before it exists, so that no signal can come between
+        // its creation and its registration; removing a name that is not
+        // there does no harm, and the exclusive creation below never takes
+        // someone else's file.
+        fsys::guard_temp(temp);
+        std::FILE *f = fsys::create_new(temp, mode);
+        if (f != nullptr) {
+            return f;
+        }
+        fsys::release_temp();
+        if (errno != EEXIST) {
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+std::string folder_of(const std::string &path) {
+    const auto slash = path.find_last_of(
+#ifdef _WIN32
+        "/\\:"
+#else
+        "/"
+#endif
+    );
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+output::output(const std::string &name, const write_options &opts, const input *from)
+    : target_(name), shown_(display_name(name, true)), opts_(opts) {
+    if (from != nullptr && !from->is_stdin()) {
+        source_ = from->facts();
+    }
     if (is_std_stream(name)) {
         f_ = stdout;
+        stdout_ = true;
+        if (opts.binary && !opts.force && fsys::is_terminal(1)) {
+            fail(kExitBadInput, "stdout: refusing to write binary data to a terminal (redirect it, or give -f)");
+        }
         set_binary(f_);
         return;
     }
-    std::error_code ec;
-    if (fs::is_directory(name, ec)) {
+    int err = 0;
+    target_ = fsys::resolve_links(name, err);
+    if (target_.empty()) {
+        fail(kExitBadInput, located(name, 0, "cannot follow the link: " + errno_text(err)));
+    }
+    old_ = fsys::stat_path(target_, err);
+    if (!old_ && err != ENOENT) {
+        fail(kExitBadInput, located(name, 0, "cannot write: " + errno_text(err)));
+    }
+    if (old_ && from != nullptr && from->facts() && old_->type != fsys::kind::other &&
+        fsys::same_file(*old_, *from->facts())) {
+        fail(kExitBadInput, located(name, 0, "is also the input: give another output name"));
+    }
+    if (old_ && old_->type == fsys::kind::directory) {
         fail(kExitBadInput, located(name, 0, "is a folder"));
     }
-    // A name beside the target, so the final rename stays on one file system.
-    std::random_device rd;
-    for (int attempt = 0; attempt < 16 && f_ == nullptr; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".kwtool-%08x", static_cast<unsigned>(rd()));
-        temp_ = name + suffix;
-        f_ = create_new(temp_);
-        if (f_ == nullptr && errno != EEXIST) {
-            break;
+    if (old_ && old_->type == fsys::kind::other) {
+        // A device, a FIFO, a socket: never replaced, only written into.
+        direct_ = true;
+        f_ = fsys::open_into(target_);
+        if (f_ == nullptr) {
+            fail(kExitBadInput, located(name, 0, "cannot open for writing: " + errno_text(errno)));
+        }
+        if (opts.binary && !opts.force && fsys::is_terminal(f_)) {
+            std::fclose(f_);
+            f_ = nullptr;
+            fail(kExitBadInput, located(name, 0, "refusing to write binary data to a terminal (give -f to force)"));
+        }
+        static_cast<void>(std::setvbuf(f_, nullptr, _IOFBF, 1u << 16));
+        return;
+    }
+    if (old_ && !opts.force) {
+        fail(kExitBadInput, located(name, 0, "already exists (give -f to overwrite)"));
+    }
+    // Private until commit() gives it the mode it should have.
+    const std::string dir = folder_of(target_);
+    const std::string base = target_.substr(dir.size());
+    f_ = create_temp(dir, base, 0600, temp_);
+    if (f_ == nullptr && old_ && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        // The folder takes no new file, but the file itself may be writable:
+        // finish the content elsewhere, then copy it in.
+        const int why = errno;
+        std::error_code ec;
+        const std::string tmp = fs::temp_directory_path(ec).string();
+        if (!ec && fsys::may_write_file(target_)) {
+            beside_ = false;
+            f_ = create_temp(tmp + "/", "kwtool", 0600, temp_);
+        }
+        if (f_ == nullptr) {
+            errno = why;
         }
     }
     if (f_ == nullptr) {
@@ -187,50 +235,162 @@ output::output(const std::string &name) : target_(name), shown_(display_name(nam
 }
 
 output::~output() {
-    if (f_ == nullptr || f_ == stdout) {
+    if (f_ == nullptr || stdout_) {
         return;
     }
-    if (!committed_) {
-        std::fclose(f_);
+    std::fclose(f_);
+    if (!direct_ && !committed_) {
         std::error_code ec;
         fs::remove(temp_, ec);
+        fsys::release_temp();
     }
+}
+
+void output::fail_write(const char *what, int err) {
+    fail(kExitBadInput, located(shown_, 0, std::string(what) + ": " + errno_text(err)));
 }
 
 void output::write(const void *data, std::size_t n) {
-    if (n != 0 && std::fwrite(data, 1, n, f_) != n) {
-        fail(kExitBadInput, located(shown_, 0, "write error: " + errno_text(errno)));
+    if (discard_) {
+        written_ += n;
+        return;
     }
+    if (n != 0 && std::fwrite(data, 1, n, f_) != n) {
+        fail_write("write error", errno);
+    }
+    written_ += n;
 }
 
 void output::commit() {
-    if (f_ == stdout) {
+    if (discard_) {
+        return;
+    }
+    if (stdout_) {
         if (std::fflush(stdout) != 0) {
-            fail(kExitBadInput, located(shown_, 0, "write error: " + errno_text(errno)));
+            fail_write("write error", errno);
         }
         return;
     }
+    if (direct_) {
+        std::FILE *f = f_;
+        f_ = nullptr;
+        const bool flushed = std::fflush(f) == 0;
+        const int err = errno;
+        if (std::fclose(f) != 0 || !flushed) {
+            fail_write("write error", flushed ? errno : err);
+        }
+        committed_ = true;
+        return;
+    }
+    if (!fsys::sync(f_)) {
+        fail_write("write error", errno);  // the destructor removes the temporary file
+    }
+    // Another owner, hard links, or a temporary file in another folder: a
+    // rename could not keep what the target is.
+    bool in_place = !beside_;
+    if (old_) {
+        if (!fsys::set_mode(f_, old_->mode)) {
+            in_place = true;
+        }
+        if (old_->links > 1 || !fsys::set_owner(f_, old_->owner, old_->group)) {
+            in_place = true;
+        }
+    } else {
+        fsys::set_mode(f_, source_ ? (source_->mode & 0777u) : fsys::default_mode());
+    }
+    if (opts_.keep_time && source_ && !in_place && !fsys::set_times(f_, *source_)) {
+        fail_write("cannot set the times", errno);
+    }
+    if (in_place) {
+        rewrite_in_place();
+    } else {
+        replace_target();
+    }
+    committed_ = true;
+}
+
+void output::replace_target() {
     std::FILE *f = f_;
     f_ = nullptr;
-    const bool flushed = std::fflush(f) == 0;
-    const int err = errno;
     const bool closed = std::fclose(f) == 0;
+    const int err = errno;
+    fsys::signals_held hold;
     std::error_code ec;
-    if (!flushed || !closed) {
+    if (!closed) {
         fs::remove(temp_, ec);
-        fail(kExitBadInput, located(shown_, 0, "write error: " + errno_text(flushed ? errno : err)));
+        fsys::release_temp();
+        fail_write("write error", err);
     }
     fs::rename(temp_, target_, ec);
     if (ec) {
         const std::string why = ec.message();  // before the clean-up reuses ec
         fs::remove(temp_, ec);
+        fsys::release_temp();
         fail(kExitBadInput, located(shown_, 0, "cannot replace: " + why));
     }
-    committed_ = true;
+    fsys::release_temp();
 }
 
+// The content is whole and durable in the temporary file; copy it over the
+// target's own bytes. The room is taken first, so a full disk refuses before
+// the first byte changes.
+void output::rewrite_in_place() {
+    std::FILE *src = f_;
+    f_ = nullptr;
+    std::fclose(src);
+    const auto cleanup = [this] {
+        std::error_code ec;
+        fs::remove(temp_, ec);
+        fsys::release_temp();
+    };
+    src = std::fopen(temp_.c_str(), "rb");
+    std::FILE *dst = src != nullptr ? std::fopen(target_.c_str(), "r+b") : nullptr;
+    if (dst == nullptr) {
+        const int err = errno;
+        if (src != nullptr) {
+            std::fclose(src);
+        }
+        cleanup();
+        fail_write("cannot rewrite in place", err);
+    }
+    fsys::signals_held hold;
+    int err = 0;
+    bool ok = fsys::reserve(dst, written_, err);
+    if (!ok) {
+        std::fclose(src);
+        std::fclose(dst);
+        cleanup();
+        fail_write("no room to rewrite it in place", err);
+    }
+    std::vector<unsigned char> buf(1u << 16);
+    std::size_t n = 0;
+    while (ok && (n = std::fread(buf.data(), 1, buf.size(), src)) > 0) {
+        ok = std::fwrite(buf.data(), 1, n, dst) == n;
+    }
+    err = errno;
+    ok = ok && !std::ferror(src) && fsys::truncate(dst, written_) && fsys::sync(dst);
+    if (ok && opts_.keep_time && source_) {
+        ok = fsys::set_times(dst, *source_);
+    }
+    if (!ok && err == 0) {
+        err = errno;
+    }
+    std::fclose(src);
+    ok = std::fclose(dst) == 0 && ok;
+    cleanup();
+    if (!ok) {
+        fail_write("write error while rewriting in place, the file is damaged", err);
+    }
+}
+
+namespace {
+bool g_silent = false;
+}
+
+void progress::silence() { g_silent = true; }
+
 progress::progress(std::optional<std::uint64_t> total) : total_(total) {
-    enabled_ = is_terminal(2) && (!total || *total >= kProgressThreshold);
+    enabled_ = !g_silent && fsys::is_terminal(2) && (!total || *total >= kProgressThreshold);
 }
 
 progress::~progress() { finish(); }
@@ -273,8 +433,8 @@ void progress::finish() {
     enabled_ = false;
 }
 
-bool stdout_is_terminal() { return is_terminal(1); }
-bool stdin_is_terminal() { return is_terminal(0); }
+bool stdout_is_terminal() { return fsys::is_terminal(1); }
+bool stdin_is_terminal() { return fsys::is_terminal(0); }
 
 void binary_stdout() { set_binary(stdout); }
 

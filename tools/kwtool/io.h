@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "fsys.h"
+
 namespace kwtool {
 
 // Exit statuses.
@@ -58,29 +60,61 @@ public:
     // what they have); fewer than n only at the end of the input.
     std::size_t read_full(unsigned char *buf, std::size_t n);
 
-    // Let go of a named file before an output takes its place: Windows
-    // refuses to replace a file that is still open.
+    // Let go of a named file once it is read: Windows refuses to remove a
+    // file that is still open (--rm).
     void close();
 
     // The size of a regular file, when the input is one.
     std::optional<std::uint64_t> size() const { return size_; }
     const std::string &name() const { return shown_; }
+    bool is_stdin() const { return stdin_; }
+    bool is_terminal() const;
+    // What the input is, from the open file: its mode and times for a new
+    // output, its identity against an output of the same name.
+    const std::optional<fsys::facts> &facts() const { return facts_; }
+    std::uint64_t bytes_read() const { return read_; }
 
 private:
     std::FILE *f_ = nullptr;
     bool owned_ = false;
+    bool stdin_ = false;
     std::string shown_;
     std::optional<std::uint64_t> size_;
+    std::optional<fsys::facts> facts_;
+    std::uint64_t read_ = 0;
 };
 
-// A binary output. A named file is written under a temporary name in the
-// same folder and renamed over its target by commit(); if the object goes
-// without a commit (an error was thrown), the temporary file is removed and
-// the target is untouched. Standard output ("-", "") is written directly, in
-// binary mode.
+// How an output treats what is already there.
+struct write_options {
+    bool force = false;      // replace an existing file; write binary to a terminal
+    bool binary = false;     // bytes no terminal should receive
+    bool keep_time = false;  // carry the input's access and modification times
+};
+
+// A binary output.
+//
+// A name that leads to something other than a regular file (a device, a
+// FIFO, a socket) is opened and written into. A symbolic link is followed:
+// what it points at is written, the link stays. A regular file is written
+// under a temporary name beside its target, made durable and renamed over
+// the target by commit(); until then the target is untouched, and if the
+// object goes without a commit (an error was thrown) or a signal ends the
+// run, the temporary file is removed. An existing target is replaced only
+// with force and keeps its mode, owner and group; where the replacement
+// could not carry them (another owner, hard links, a folder that takes no
+// new file), the finished content is copied into the target in place.
+// A new file takes the mode of the input (its times too with keep_time).
+// Standard output ("-", "") is written directly, in binary mode.
+//
+// Refusals throw failure (exit 2) naming the file: an existing regular
+// file without force, the input's own file, a folder, a terminal for
+// binary data without force, and every system error with its reason.
 class output {
 public:
-    explicit output(const std::string &name);
+    explicit output(const std::string &name, const write_options &opts = {}, const input *from = nullptr);
+    // Counts the bytes and keeps none (a check that writes nothing).
+    struct discard_t {};
+    explicit output(discard_t) : shown_("nothing"), discard_(true) {}
     ~output();
     output(const output &) = delete;
     output &operator=(const output &) = delete;
@@ -88,21 +122,37 @@ public:
     void write(const void *data, std::size_t n);
     void commit();
 
-    bool is_stdout() const { return f_ == stdout; }
+    bool is_stdout() const { return stdout_; }
     const std::string &name() const { return shown_; }
+    std::uint64_t bytes_written() const { return written_; }
 
 private:
+    void fail_write(const char *what, int err);
+    void replace_target();
+    void rewrite_in_place();
+
     std::FILE *f_ = nullptr;
-    std::string target_;
+    bool stdout_ = false;
+    bool direct_ = false;  // written into, no temporary file
+    std::string target_;   // where the bytes end up (links resolved)
     std::string temp_;
     std::string shown_;
+    write_options opts_;
+    std::optional<fsys::facts> source_;  // the input's, for a new file
+    std::optional<fsys::facts> old_;     // the target's, when it exists
+    bool beside_ = true;                 // temp_ is in the target's folder
     bool committed_ = false;
+    bool discard_ = false;
+    std::uint64_t written_ = 0;
 };
 
 // A one-line progress bar on standard error, shown only when standard error
 // is a terminal and the work is large; redrawn at most ten times a second.
 class progress {
 public:
+    // -q: no bar at all.
+    static void silence();
+
     // total: the expected byte count, when known.
     explicit progress(std::optional<std::uint64_t> total);
     ~progress();

@@ -9,6 +9,8 @@
 #include "cli.h"
 
 #include "commands.h"
+#include "docgen.h"
+#include "fsys.h"
 #include "io.h"
 
 namespace kwtool {
@@ -25,12 +27,22 @@ int main(int argc, char **argv) {
                  "translation, RDC packing, scrambling, pattern counts and console input.",
                  "kwtool"};
     app.require_subcommand(1);
-    app.footer("Exit status: 0 success, 1 not found, 2 usage or input error. 'kwtool demo' walks through it all.");
+    app.set_version_flag("-V,--version", "kwtool " KWTOOL_VERSION);
+    app.footer("Exit status: 0 success, 1 not found, 2 usage or input error. 'kwtool demo' walks through it all.\n"
+               "The manual: man kwtool (" KWTOOL_MANDIR "/man1/kwtool.1 where kwutil is installed); the\n"
+               "documents: " KWTOOL_DOCDIR ".");
     kwtool::add_ini_commands(app);
     kwtool::add_msg_commands(app);
     kwtool::add_pack_commands(app);
     kwtool::add_stream_commands(app);
     kwtool::add_demo_command(app);
+
+    // The manual page and the shell completion come from the definitions
+    // above, so they cannot drift from what the parser accepts.
+    if (argc == 3 && std::string(argv[1]) == "--generate") {
+        return kwtool::generate_docs(app, argv[2]);
+    }
+    kwtool::fsys::install_signal_cleanup();
 
     try {
         app.parse(argc, argv);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli.h"
@@ -26,6 +27,7 @@
 #endif
 
 #include "commands.h"
+#include "file_cli.h"
 #include "io.h"
 #include "kwutil.h"
 #include "stream_ops.h"
@@ -46,9 +48,10 @@ void print(const std::string &s) {
 
 namespace stream_ops {
 
-void translate(const std::string &in_name, const std::string &out_name, bool to_ebcdic) {
+std::pair<std::uint64_t, std::uint64_t> translate(const std::string &in_name, const std::string &out_name, bool to_ebcdic,
+                                                  const write_options &opts) {
     input in(in_name);
-    output out(out_name);
+    output out(out_name, opts, &in);
     const unsigned char *table = to_ebcdic ? KW_xlate_ASC_EBC : KW_xlate_EBC_ASC;
     std::vector<unsigned char> buf(kChunk);
     for (;;) {
@@ -59,13 +62,14 @@ void translate(const std::string &in_name, const std::string &out_name, bool to_
             break;
         }
     }
-    in.close();  // OUT may be the same file
     out.commit();
+    return {in.bytes_read(), out.bytes_written()};
 }
 
-void scramble(const std::string &in_name, const std::string &out_name, bool restore) {
+std::pair<std::uint64_t, std::uint64_t> scramble(const std::string &in_name, const std::string &out_name, bool restore,
+                                                 const write_options &opts) {
     input in(in_name);
-    output out(out_name);
+    output out(out_name, opts, &in);
     std::vector<unsigned char> buf(kScrambleChunk);
     for (;;) {
         const std::size_t n = in.read_full(buf.data(), buf.size());
@@ -79,8 +83,8 @@ void scramble(const std::string &in_name, const std::string &out_name, bool rest
             break;
         }
     }
-    in.close();  // OUT may be the same file
     out.commit();
+    return {in.bytes_read(), out.bytes_written()};
 }
 
 std::uint64_t count(const std::string &pattern, const std::string &in_name) {
@@ -121,35 +125,54 @@ std::uint64_t count(const std::string &pattern, const std::string &in_name) {
 
 void add_stream_commands(CLI::App &app) {
     struct args {
+        file_args files;
         std::string in = "-";
-        std::string out = "-";
         std::string to;
         std::string pattern;
         std::uint32_t max = 255;
     };
     auto a = std::make_shared<args>();
     const auto files = [a](CLI::App *cmd) {
-        cmd->add_option("IN", a->in, "input file, - for standard input")->capture_default_str();
-        cmd->add_option("OUT", a->out, "output file, - for standard output")->capture_default_str();
+        add_file_options(cmd, a->files, "input file, - for standard input", "output file, - for standard output",
+                         kFileBasic);
+    };
+    // Every byte value can come out of these, so a terminal gets none of it.
+    const auto run = [a](const char *verb, const auto &work) {
+        const std::string out = choose_output(a->files, nullptr);
+        file_run r(a->files, out);
+        const auto sizes = work(out, writing(a->files, true, false));
+        r.finish(sizes.first, sizes.second, verb);
     };
 
     auto *x = app.add_subcommand("xlate", "Translate bytes between ASCII and EBCDIC");
-    x->add_option("--to", a->to, "target encoding")->required()->check(CLI::IsMember({"ebcdic", "ascii"}));
+    x->add_option("--to", a->to, "the encoding to write")->required()->check(CLI::IsMember({"ebcdic", "ascii"}));
     files(x);
     x->footer("ASCII to EBCDIC and back restores every byte 0x00 to 0x7F; bytes 0x80 to 0xFF are not\n"
               "all restored (the tables are not permutations).");
-    x->callback([a] { stream_ops::translate(a->in, a->out, a->to == "ebcdic"); });
+    x->callback([a, run] {
+        run("translated", [a](const std::string &out, const write_options &w) {
+            return stream_ops::translate(a->files.in, out, a->to == "ebcdic", w);
+        });
+    });
 
     auto *s = app.add_subcommand("scramble", "Scramble a file or stream reversibly (KW_crbrk)");
     files(s);
     s->footer("The stream is scrambled in chunks of 65,536 bytes, the last one shorter; the length is kept.\n"
               "Restore it with kwtool unscramble.");
-    s->callback([a] { stream_ops::scramble(a->in, a->out, false); });
+    s->callback([a, run] {
+        run("scrambled", [a](const std::string &out, const write_options &w) {
+            return stream_ops::scramble(a->files.in, out, false, w);
+        });
+    });
 
     auto *u = app.add_subcommand("unscramble", "Restore what kwtool scramble produced (KW_dcprc)");
     files(u);
     u->footer("Cuts the stream into the same 65,536-byte chunks as kwtool scramble.");
-    u->callback([a] { stream_ops::scramble(a->in, a->out, true); });
+    u->callback([a, run] {
+        run("restored", [a](const std::string &out, const write_options &w) {
+            return stream_ops::scramble(a->files.in, out, true, w);
+        });
+    });
 
     auto *c = app.add_subcommand("count", "Count the occurrences of a pattern, overlapping ones included");
     c->add_option("PATTERN", a->pattern, "the bytes to look for (case-sensitive)")->required();

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "io.h"
 
 namespace kwtool::stream_ops {
 
@@ -13,8 +16,12 @@ namespace kwtool::stream_ops {
 // this size, the last one shorter.
 inline constexpr std::size_t kScrambleChunk = 65536;
 
-void translate(const std::string &in, const std::string &out, bool to_ebcdic);
-void scramble(const std::string &in, const std::string &out, bool restore);
+// Both return the bytes read and written; opts: how out treats what is
+// there (output in io.h).
+std::pair<std::uint64_t, std::uint64_t> translate(const std::string &in, const std::string &out, bool to_ebcdic,
+                                                  const write_options &opts = {});
+std::pair<std::uint64_t, std::uint64_t> scramble(const std::string &in, const std::string &out, bool restore,
+                                                 const write_options &opts = {});
 std::uint64_t count(const std::string &pattern, const std::string &in);
 std::string read_line(std::uint32_t max);
 
