@@ -117,9 +117,9 @@ TEST_F(KwtoolMsg, DumpThenCompileIsByteIdentical) {
                   "EF00000E - Message %1!05d! not found.\n"
                   "EF00007I - tab\\there, line\\nbreak, back\\\\slash # not a comment\n"
                   "EF00003I - %1!-8.3s!|%2!08X!|\n");
-        std::vector<std::string> compile{"msg", "compile", "esc.txt", "-o", "one.cat"};
+        std::vector<std::string> compile{"msg", "compile", "esc.txt", "-o", "one.cat", "-f"};
         if (ebcdic) {
-            compile.push_back("--ebcdic");
+            compile.push_back("--to=ebcdic");
         }
         ASSERT_EQ(run_kwtool(dir, compile).status, 0);
         const auto dump = run_kwtool(dir, {"msg", "dump", "one.cat"});
@@ -136,7 +136,7 @@ TEST_F(KwtoolMsg, DumpThenCompileIsByteIdentical) {
 }
 
 TEST_F(KwtoolMsg, EbcdicCatalogsHoldEbcdicTextsAndKeys) {
-    ASSERT_EQ(run_kwtool(dir, {"msg", "compile", "src.txt", "-o", "e.cat", "--ebcdic"}).status, 0);
+    ASSERT_EQ(run_kwtool(dir, {"msg", "compile", "src.txt", "-o", "e.cat", "--to", "ebcdic"}).status, 0);
     const std::string cat = kwtest::slurp(dir.file("e.cat"));
     std::string expected = catalog_119();
     expected[4] = 2;
@@ -184,26 +184,26 @@ TEST_F(KwtoolMsg, CompilerRefusalsNameTheLine) {
         std::string message;
     } cases[] = {
         {"malformed key", nf + "AB0042E - short number\n",
-         "src.txt:2: malformed key 'AB0042E': a message begins with two upper-case letters or digits and five decimal "
+         "src.txt:2:1: malformed key 'AB0042E': a message begins with two upper-case letters or digits and five decimal "
          "digits"},
-        {"lower-case application", nf + "ab00042E - x\n", "src.txt:2: malformed key 'ab00042'"},
-        {"duplicate key", nf + "AB00042E - one\nAB00042E - two\n", "src.txt:3: duplicate key AB00042 (first on line 2)"},
+        {"lower-case application", nf + "ab00042E - x\n", "src.txt:2:1: malformed key 'ab00042'"},
+        {"duplicate key", nf + "AB00042E - one\nAB00042E - two\n", "src.txt:3:1: duplicate key AB00042 (first on line 2)"},
         {"mixed application IDs", nf + "CD00042E - x\n",
-         "src.txt:2: application ID CD differs from AB (line 1): a catalog holds one application"},
+         "src.txt:2:1: application ID CD differs from AB (line 1): a catalog holds one application"},
         {"more than 9 specifiers", nf + "AB00001I %1!d!%2!d!%3!d!%4!d!%5!d!%6!d!%7!d!%8!d!%9!d!%1!d!\n",
-         "src.txt:2: message AB00001 has 10 specifiers, at most 9"},
+         "src.txt:2:55: message AB00001 has 10 specifiers, at most 9"},
         {"a gap in the positions", nf + "AB00001I %1!d! %3!d!\n",
-         "src.txt:2: message AB00001: specifier positions must run 1, 2, ... without gaps or repeats (found 1, 3)"},
+         "src.txt:2:16: message AB00001: specifier positions must run 1, 2, ... without gaps or repeats (found 1, 3)"},
         {"a repeated position", nf + "AB00001I %1!d! %1!s!\n",
-         "src.txt:2: message AB00001: specifier positions must run 1, 2, ... without gaps or repeats (found 1, 1)"},
+         "src.txt:2:16: message AB00001: specifier positions must run 1, 2, ... without gaps or repeats (found 1, 1)"},
         {"unknown conversion", nf + "AB00001I %1!f!\n",
-         "src.txt:2: message AB00001: unknown conversion character 'f' at column 13 (known: c s d o u x X)"},
-        {"i is not formatted", nf + "AB00001I %1!i!\n", "src.txt:2: message AB00001: unknown conversion character 'i'"},
-        {"position 0", nf + "AB00001I %0!d!\n", "src.txt:2: message AB00001: malformed specifier '%0!'"},
-        {"two-digit position", nf + "AB00001I %10!d!\n", "src.txt:2: message AB00001: malformed specifier"},
-        {"no closing mark", nf + "AB00001I %1!d\n", "src.txt:2: message AB00001: malformed specifier"},
-        {"lone percent", nf + "AB00001I 100%\n", "src.txt:2: message AB00001: malformed specifier"},
-        {"specifier over 20", nf + "AB00001I %1!-0000000000000000005d!\n", "is longer than 20 characters"},
+         "src.txt:2:13: message AB00001: unknown conversion character 'f' at column 13 (known: c s d o u x X)"},
+        {"i is not formatted", nf + "AB00001I %1!i!\n", "src.txt:2:13: message AB00001: unknown conversion character 'i'"},
+        {"position 0", nf + "AB00001I %0!d!\n", "src.txt:2:10: message AB00001: malformed specifier '%0!'"},
+        {"two-digit position", nf + "AB00001I %10!d!\n", "src.txt:2:10: message AB00001: malformed specifier"},
+        {"no closing mark", nf + "AB00001I %1!d\n", "src.txt:2:10: message AB00001: malformed specifier"},
+        {"lone percent", nf + "AB00001I 100%\n", "src.txt:2:13: message AB00001: malformed specifier"},
+        {"specifier over 20", nf + "AB00001I %1!-0000000000000000005d!\n", "src.txt:2:10: message AB00001: specifier '%1!-0000000000000000005d!' at column 10 is longer than 20 characters"},
         {"over 65,535 bytes",
          [] {
              std::string s = "AB00000E - Message %1!05d! not found.\n";
@@ -214,30 +214,103 @@ TEST_F(KwtoolMsg, CompilerRefusalsNameTheLine) {
              }
              return s;
          }(),
-         "src.txt:253: the catalog would exceed 65,535 bytes (65592 with this message)"},
+         "src.txt:253:1: the catalog would exceed 65,535 bytes (65592 with this message)"},
         {"no not-found entry", "AB00001I - just text\nAB00002I - %1!d!\n",
-         "src.txt:1: the smallest key, AB00001, is the not-found entry: it must take the number as %1! with a numeric "
+         "src.txt:1:1: the smallest key, AB00001, is the not-found entry: it must take the number as %1! with a numeric "
          "conversion and no other argument"},
-        {"not-found entry with a text", "AB00000E - %1!s!\n", "src.txt:1: the smallest key, AB00000, is the not-found entry"},
-        {"not-found entry with two", "AB00000E - %1!d! %2!d!\n", "src.txt:1: the smallest key, AB00000"},
-        {"no messages", "# only a comment\n\n", "src.txt: no messages: a catalog needs at least its not-found entry"},
-        {"unknown escape", nf + "AB00001I \\q\n", "src.txt:2: unknown escape \\q (known: \\n \\t \\\\)"},
-        {"trailing backslash", nf + "AB00001I x\\\n", "src.txt:2: backslash at the end of the line"},
-        {"zero byte", nf + std::string("AB00001I a\0b\n", 13), "src.txt:2: zero byte in a message"},
+        {"not-found entry with a text", "AB00000E - %1!s!\n", "src.txt:1:1: the smallest key, AB00000, is the not-found entry"},
+        {"not-found entry with two", "AB00000E - %1!d! %2!d!\n", "src.txt:1:1: the smallest key, AB00000"},
+        {"no messages", "# only a comment\n\n", "kwtool: src.txt: no messages: a catalog needs at least its not-found entry"},
+        {"unknown escape", nf + "AB00001I \\q\n", "src.txt:2:10: unknown escape \\q (known: \\n \\t \\\\)"},
+        {"trailing backslash", nf + "AB00001I x\\\n", "src.txt:2:11: backslash at the end of the line"},
+        {"zero byte", nf + std::string("AB00001I a\0b\n", 13), "src.txt:2:11: zero byte in a message"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         dir.write("src.txt", c.source);
         const auto r = run_kwtool(dir, {"msg", "compile", "src.txt", "-o", "out.cat"});
         EXPECT_EQ(r.status, 2);
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line";
+        EXPECT_EQ(r.err.find(c.message), 0u) << r.err;
+        if (c.message.find("no messages") == std::string::npos) {
+            // The fault's line, then the count.
+            EXPECT_EQ(r.err.substr(r.err.find('\n') + 1), "kwtool: src.txt: 1 error, no catalog written\n") << r.err;
+        } else {
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line";
+        }
         EXPECT_FALSE(std::filesystem::exists(dir.file("out.cat")));
     }
     dir.write("src.txt", nf + "AB00001I caf\xC3\xA9\n");
-    const auto r = run_kwtool(dir, {"msg", "compile", "src.txt", "-o", "out.cat", "--ebcdic"});
+    const auto r = run_kwtool(dir, {"msg", "compile", "src.txt", "-o", "out.cat", "--to", "ebcdic"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("src.txt:2: byte 0xC3 has no EBCDIC counterpart"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("src.txt:2:13: byte 0xC3 has no EBCDIC counterpart"), 0u) << r.err;
+}
+
+// A source with several faults reports each of them in one run, with
+// line and column, then how many; --check reports the same and writes
+// nothing either way.
+TEST_F(KwtoolMsg, EveryFaultOfASourceIsReported) {
+    dir.write("src.txt",
+              "AB00000E - Message %1!05d! not found.\n"
+              "AB0042E short key\n"
+              "AB00001I fine\n"
+              "AB00002I %1!f!\n"
+              "# a comment\n"
+              "AB65535I the largest number\n"
+              "AB65536I one past it\n"
+              "AB99999I far past it\n"
+              "AB00003I bad \\q escape\n"
+              "AB00001I again\n");
+    const std::string expected =
+        "src.txt:2:1: malformed key 'AB0042E': a message begins with two upper-case letters or digits and five "
+        "decimal digits\n"
+        "src.txt:4:13: message AB00002: unknown conversion character 'f' at column 13 (known: c s d o u x X)\n"
+        "src.txt:7:3: key AB65536: the number 65536 is above 65,535, which no call can ask for\n"
+        "src.txt:8:3: key AB99999: the number 99999 is above 65,535, which no call can ask for\n"
+        "src.txt:9:14: unknown escape \\q (known: \\n \\t \\\\)\n"
+        "src.txt:10:1: duplicate key AB00001 (first on line 3)\n"
+        "kwtool: src.txt: 6 errors, no catalog written\n";
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"msg", "compile", "src.txt", "out.cat"},
+          std::vector<std::string>{"msg", "compile", "--check", "src.txt"}}) {
+        const auto r = run_kwtool(dir, args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, expected);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("out.cat")));
+    }
+}
+
+TEST_F(KwtoolMsg, CompileTakesTheCatalogByPositionOrOptionAndChecksWithoutWriting) {
+    dir.write("src.txt", "AB00000E - Message %1!05d! not found.\n");
+    const auto before = kwtest::listing(dir);
+    EXPECT_EQ(run_kwtool(dir, {"msg", "compile", "--check", "src.txt"}).status, 0);
+    EXPECT_EQ(kwtest::listing(dir), before);
+    ASSERT_EQ(run_kwtool(dir, {"msg", "compile", "src.txt", "a.cat"}).status, 0);
+    ASSERT_EQ(run_kwtool(dir, {"msg", "compile", "src.txt", "--output", "b.cat"}).status, 0);
+    EXPECT_EQ(kwtest::slurp(dir.file("a.cat")), kwtest::slurp(dir.file("b.cat")));
+    const auto piped = run_kwtool_bytes(dir, {"msg", "compile", "src.txt", "-o", "-"});
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, kwtest::slurp(dir.file("a.cat")));
+
+    struct Case {
+        std::vector<std::string> args;
+        const char *message;
+    } cases[] = {
+        {{"msg", "compile", "src.txt", "a.cat"}, "kwtool: a.cat: already exists (give -f to overwrite)\n"},
+        {{"msg", "compile", "src.txt"}, "kwtool: give the catalog to write (CATALOG or -o), or --check\n"},
+        {{"msg", "compile", "src.txt", "c.cat", "-o", "d.cat"},
+         "kwtool: the catalog is given twice (CATALOG and -o name one output)\n"},
+        {{"msg", "compile", "--check", "src.txt", "c.cat"}, "kwtool: --check writes nothing: give no catalog\n"},
+        {{"msg", "format", "a.cat", "AB", "65536"},
+         "kwtool: message number 65536 is above 65,535, the largest a catalog can hold\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        const auto r = run_kwtool(dir, c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, c.message);
+    }
+    EXPECT_EQ(run_kwtool(dir, {"msg", "compile", "-f", "src.txt", "a.cat"}).status, 0);
+    EXPECT_EQ(run_kwtool(dir, {"msg", "format", "a.cat", "AB", "65535"}).status, 1) << "not held: the not-found entry";
 }
 
 TEST_F(KwtoolMsg, AcceptsCommentsBlankLinesCrLfAndAByteOrderMark) {

@@ -35,16 +35,22 @@ std::string hex_byte(unsigned char b) {
     return buf;
 }
 
-// One source line after its escapes are resolved.
-std::optional<std::string> unescape(std::string_view line, std::string &why) {
+// One source line after its escapes are resolved; raw_at[i] is where
+// byte i of the result stood in the line, and on a refusal fault_at is
+// the offending byte's place.
+std::optional<std::string> unescape(std::string_view line, std::string &why, std::vector<std::size_t> &raw_at,
+                                    std::size_t &fault_at) {
     std::string out;
     out.reserve(line.size());
+    raw_at.clear();
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
+        fault_at = i;
         if (c == '\0') {
             why = "zero byte in a message";
             return std::nullopt;
         }
+        raw_at.push_back(i);
         if (c != '\\') {
             out.push_back(c);
             continue;
@@ -110,8 +116,13 @@ bool numeric_conversion(char c) {
     return c == 'c' || c == 'd' || c == 'o' || c == 'u' || c == 'x' || c == 'X';
 }
 
-std::optional<std::vector<specifier>> scan_specifiers(std::string_view text, std::string &why) {
+std::optional<std::vector<specifier>> scan_specifiers(std::string_view text, std::string &why, std::size_t *fault_at) {
     std::vector<specifier> specs;
+    const auto at = [fault_at](std::size_t where) {
+        if (fault_at != nullptr) {
+            *fault_at = where;
+        }
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '%') {
             continue;
@@ -125,6 +136,7 @@ std::optional<std::vector<specifier>> scan_specifiers(std::string_view text, std
         sp.column = i;
         std::size_t j = i + 1;
         const auto bad = [&](const std::string &reason) {
+            at(i);
             const std::size_t end = std::min(text.size(), text.find('!', std::min(j, text.size())));
             why = "malformed specifier '" + std::string(text.substr(i, std::min(end + 1, text.size()) - i)) +
                   "' at column " + std::to_string(i + 1) + ": " + reason;
@@ -163,6 +175,7 @@ std::optional<std::vector<specifier>> scan_specifiers(std::string_view text, std
         }
         sp.conversion = text[j];
         if (!numeric_conversion(sp.conversion) && sp.conversion != 's') {
+            at(j);
             why = "unknown conversion character '" + std::string(1, sp.conversion) + "' at column " +
                   std::to_string(j + 1) + " (known: c s d o u x X)";
             return std::nullopt;
@@ -172,6 +185,7 @@ std::optional<std::vector<specifier>> scan_specifiers(std::string_view text, std
             return bad("'!' must close the specifier after its conversion character");
         }
         if (j - i > kMaxSpecifierLength) {
+            at(i);
             why = "specifier '" + std::string(text.substr(i, j + 1 - i)) + "' at column " + std::to_string(i + 1) +
                   " is longer than 20 characters";
             return std::nullopt;
@@ -183,8 +197,11 @@ std::optional<std::vector<specifier>> scan_specifiers(std::string_view text, std
     return specs;
 }
 
-std::string compile(std::string_view source, const std::string &name, bool ebcdic) {
-    const auto refuse = [&](unsigned long line, const std::string &why) { fail(kExitBadInput, located(name, line, why)); };
+std::optional<std::string> compile(std::string_view source, const std::string &name, bool ebcdic,
+                                   std::vector<diagnostic> &errors) {
+    const auto refuse = [&](unsigned long line, std::size_t column, const std::string &why) {
+        errors.push_back({line, column + 1, why});
+    };
 
     if (source.substr(0, 3) == "\xEF\xBB\xBF") {
         source.remove_prefix(3);
@@ -192,8 +209,12 @@ std::string compile(std::string_view source, const std::string &name, bool ebcdi
     std::vector<source_message> msgs;
     std::map<std::string, unsigned long> key_lines;
     std::size_t total = kHeaderSize;
+    bool too_large = false;  // reported once, at the line that crossed the limit
     unsigned long line_no = 0;
     std::size_t pos = 0;
+    std::vector<std::size_t> raw_at;
+    // Each line is checked on its own: a fault ends the checks of its line,
+    // then the next line is read, so one run reports every faulty line.
     while (pos < source.size()) {
         std::size_t end = source.find('\n', pos);
         if (end == std::string_view::npos) {
@@ -210,71 +231,103 @@ std::string compile(std::string_view source, const std::string &name, bool ebcdi
             continue;
         }
         std::string why;
-        auto text = unescape(raw, why);
+        std::size_t fault = 0;
+        auto text = unescape(raw, why, raw_at, fault);
         if (!text) {
-            refuse(line_no, why);
+            refuse(line_no, fault, why);
+            continue;
         }
+        const auto column_of = [&](std::size_t i) { return i < raw_at.size() ? raw_at[i] : raw.size(); };
         if (!valid_key(*text)) {
-            refuse(line_no, "malformed key '" + std::string(raw.substr(0, kKeyLength)) +
-                                "': a message begins with two upper-case letters or digits and five decimal digits");
+            refuse(line_no, 0, "malformed key '" + std::string(raw.substr(0, kKeyLength)) +
+                                   "': a message begins with two upper-case letters or digits and five decimal digits");
+            continue;
         }
         const std::string key = text->substr(0, kKeyLength);
+        if (const unsigned long number = std::stoul(key.substr(2)); number > 65535) {
+            refuse(line_no, 2, "key " + key + ": the number " + std::to_string(number) +
+                                   " is above 65,535, which no call can ask for");
+            continue;
+        }
         if (auto it = key_lines.find(key); it != key_lines.end()) {
-            refuse(line_no, "duplicate key " + key + " (first on line " + std::to_string(it->second) + ")");
+            refuse(line_no, 0, "duplicate key " + key + " (first on line " + std::to_string(it->second) + ")");
+            continue;
         }
         if (!msgs.empty() && msgs.front().text.compare(0, 2, *text, 0, 2) != 0) {
-            refuse(line_no, "application ID " + text->substr(0, 2) + " differs from " + msgs.front().text.substr(0, 2) +
-                                " (line " + std::to_string(msgs.front().line) + "): a catalog holds one application");
+            refuse(line_no, 0, "application ID " + text->substr(0, 2) + " differs from " + msgs.front().text.substr(0, 2) +
+                                   " (line " + std::to_string(msgs.front().line) + "): a catalog holds one application");
+            continue;
         }
+        bool bad_byte = false;
         if (ebcdic) {
-            for (char c : *text) {
-                if (static_cast<unsigned char>(c) >= 0x80) {
-                    refuse(line_no, "byte " + hex_byte(static_cast<unsigned char>(c)) +
-                                        " has no EBCDIC counterpart (an EBCDIC catalog takes 7-bit ASCII)");
+            for (std::size_t i = 0; i < text->size() && !bad_byte; ++i) {
+                const auto c = static_cast<unsigned char>((*text)[i]);
+                if (c >= 0x80) {
+                    refuse(line_no, column_of(i),
+                           "byte " + hex_byte(c) + " has no EBCDIC counterpart (an EBCDIC catalog takes 7-bit ASCII)");
+                    bad_byte = true;
                 }
             }
         }
-        auto specs = scan_specifiers(*text, why);
+        if (bad_byte) {
+            continue;
+        }
+        auto specs = scan_specifiers(*text, why, &fault);
         if (!specs) {
-            refuse(line_no, "message " + key + ": " + why);
+            refuse(line_no, column_of(fault), "message " + key + ": " + why);
+            continue;
         }
         if (specs->size() > static_cast<std::size_t>(kMaxSpecifiers)) {
-            refuse(line_no, "message " + key + " has " + std::to_string(specs->size()) + " specifiers, at most 9");
+            refuse(line_no, column_of((*specs)[kMaxSpecifiers].column),
+                   "message " + key + " has " + std::to_string(specs->size()) + " specifiers, at most 9");
+            continue;
         }
         std::vector<specifier> sorted = *specs;
         std::stable_sort(sorted.begin(), sorted.end(),
                          [](const specifier &a, const specifier &b) { return a.position < b.position; });
-        for (std::size_t k = 0; k < sorted.size(); ++k) {
+        bool gap = false;
+        for (std::size_t k = 0; k < sorted.size() && !gap; ++k) {
             if (sorted[k].position != static_cast<int>(k + 1)) {
-                refuse(line_no, "message " + key + ": specifier positions must run 1, 2, ... without gaps or repeats (found " +
-                                    positions_list(sorted) + ")");
+                refuse(line_no, column_of(sorted[k].column),
+                       "message " + key + ": specifier positions must run 1, 2, ... without gaps or repeats (found " +
+                           positions_list(sorted) + ")");
+                gap = true;
             }
         }
+        if (gap) {
+            continue;
+        }
         total += 2 + text->size() + 1;
-        if (total > kMaxCatalog) {
-            refuse(line_no, "the catalog would exceed 65,535 bytes (" + std::to_string(total) + " with this message)");
+        if (total > kMaxCatalog && !too_large) {
+            too_large = true;
+            refuse(line_no, 0, "the catalog would exceed 65,535 bytes (" + std::to_string(total) + " with this message)");
         }
         key_lines.emplace(key, line_no);
         msgs.push_back({std::move(*text), line_no});
     }
-    if (msgs.empty()) {
-        refuse(0, "no messages: a catalog needs at least its not-found entry");
+    if (msgs.empty() && errors.empty()) {
+        fail(kExitBadInput, located(name, 0, "no messages: a catalog needs at least its not-found entry"));
     }
 
     // The smallest key is the not-found entry: the library formats it with
     // the missing number as argument 1 and no other argument.
-    const auto smallest = std::min_element(msgs.begin(), msgs.end(), [](const source_message &a, const source_message &b) {
-        return a.text.compare(0, kKeyLength, b.text, 0, kKeyLength) < 0;
-    });
-    {
+    if (!msgs.empty()) {
+        const auto smallest = std::min_element(msgs.begin(), msgs.end(), [](const source_message &a, const source_message &b) {
+            return a.text.compare(0, kKeyLength, b.text, 0, kKeyLength) < 0;
+        });
         std::string why;
         const auto specs = scan_specifiers(smallest->text, why);
         const bool ok = specs && specs->size() == 1 && numeric_conversion(specs->front().conversion);
         if (!ok) {
-            refuse(smallest->line, "the smallest key, " + smallest->text.substr(0, kKeyLength) +
-                                       ", is the not-found entry: it must take the number as %1! with a numeric "
-                                       "conversion and no other argument");
+            refuse(smallest->line, 0, "the smallest key, " + smallest->text.substr(0, kKeyLength) +
+                                          ", is the not-found entry: it must take the number as %1! with a numeric "
+                                          "conversion and no other argument");
         }
+    }
+    if (!errors.empty()) {
+        std::stable_sort(errors.begin(), errors.end(),
+                         [](const diagnostic &a, const diagnostic &b) { return a.line < b.line; });
+        return std::nullopt;
     }
 
     // Texts in source order; the offset array sorted by key as the lookup
@@ -374,7 +427,7 @@ std::string dump(const catalog_file &cat) {
            std::to_string(cat.arraysize) + ", txtsize " + std::to_string(cat.txtsize) + "\n";
     out += "# not-found entry: " + cat.by_key.front().text.substr(0, kKeyLength) + "\n";
     out += std::string("# compile with: kwtool msg compile SOURCE -o CATALOG") +
-           (cat.encoding == kEncodingEbcdic ? " --ebcdic" : "") + "\n";
+           (cat.encoding == kEncodingEbcdic ? " --to ebcdic" : "") + "\n";
     std::vector<const message *> by_offset;
     for (const auto &m : cat.by_key) {
         by_offset.push_back(&m);

@@ -40,16 +40,26 @@ struct specifier {
 
 // The specifiers of an ASCII message text, in text order. On the first
 // specifier that the library would not format soundly, returns nullopt and
-// sets why.
-std::optional<std::vector<specifier>> scan_specifiers(std::string_view text, std::string &why);
+// sets why, and fault_at (when given) to the offending byte's index.
+std::optional<std::vector<specifier>> scan_specifiers(std::string_view text, std::string &why,
+                                                      std::size_t *fault_at = nullptr);
 
 // True for the conversions that take a number.
 bool numeric_conversion(char c);
 
-// Compile source text into the bytes of a catalog file. name is the source's
-// name for messages; a refusal throws kwtool::failure (exit status 2) with
-// "name:line: reason".
-std::string compile(std::string_view source, const std::string &name, bool ebcdic);
+// One fault of a source: its line and column (from 1) and the cause.
+struct diagnostic {
+    unsigned long line = 0;
+    std::size_t column = 0;
+    std::string cause;
+};
+
+// Compile source text into the bytes of a catalog file. Every faulty line
+// adds one diagnostic to errors (in line order) and the result is nullopt.
+// A source without any message throws kwtool::failure (exit status 2)
+// naming name.
+std::optional<std::string> compile(std::string_view source, const std::string &name, bool ebcdic,
+                                   std::vector<diagnostic> &errors);
 
 // A catalog file, checked and decoded.
 struct message {

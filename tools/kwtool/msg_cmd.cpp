@@ -52,16 +52,37 @@ void add_argument(kw::packed_args &list, const catalog::specifier &sp, const std
 
 }  // namespace
 
-compiled compile_file(const std::string &source, const std::string &catalog_path, bool ebcdic) {
-    const std::string text = read_small_file(source, kMaxSource);
-    const std::string bytes = catalog::compile(text, display_name(source, false), ebcdic);
-    output out(catalog_path);
-    out.write(bytes.data(), bytes.size());
-    out.commit();
+compiled compile_file(const std::string &source, const std::string &catalog_path, bool ebcdic,
+                      const write_options &opts, bool check_only) {
+    input in(source);
+    std::string text(kMaxSource + 1, '\0');
+    text.resize(in.read_full(reinterpret_cast<unsigned char *>(text.data()), text.size()));
+    if (text.size() > kMaxSource) {
+        fail(kExitBadInput, located(in.name(), 0, "longer than " + std::to_string(kMaxSource) + " bytes"));
+    }
+    std::vector<catalog::diagnostic> errors;
+    const auto bytes = catalog::compile(text, in.name(), ebcdic, errors);
+    if (!bytes) {
+        std::fflush(stdout);
+        for (const auto &e : errors) {
+            std::fprintf(stderr, "%s:%lu:%zu: %s\n", in.name().c_str(), e.line, e.column, e.cause.c_str());
+        }
+        fail(kExitBadInput, located(in.name(), 0,
+                                    std::to_string(errors.size()) + (errors.size() == 1 ? " error" : " errors") +
+                                        ", no catalog written"));
+    }
     compiled c;
-    c.bytes = bytes.size();
-    c.messages = (static_cast<std::size_t>(static_cast<unsigned char>(bytes[8])) << 8) |
-                 static_cast<unsigned char>(bytes[9]);
+    c.bytes = bytes->size();
+    c.messages = (static_cast<std::size_t>(static_cast<unsigned char>((*bytes)[8])) << 8) |
+                 static_cast<unsigned char>((*bytes)[9]);
+    if (check_only) {
+        return c;
+    }
+    write_options w = opts;
+    w.binary = true;
+    output out(catalog_path, w, &in);
+    out.write(bytes->data(), bytes->size());
+    out.commit();
     return c;
 }
 
@@ -135,9 +156,13 @@ void add_msg_commands(CLI::App &app) {
     struct args {
         std::string source;
         std::string catalog;
+        std::string catalog_opt;
+        std::string to = "ascii";
         bool ebcdic = false;
+        bool force = false;
+        bool check = false;
         std::string appid;
-        std::uint16_t number = 0;
+        std::uint64_t number = 0;
         std::vector<std::string> values;
         bool strip = false;
         bool raw = false;
@@ -149,15 +174,37 @@ void add_msg_commands(CLI::App &app) {
 
     auto *compile = msg->add_subcommand("compile", "Compile a catalog source into a catalog file");
     compile->add_option("SOURCE", a->source, "source text, - for standard input")->required();
-    compile->add_option("-o,--output", a->catalog, "the catalog file to write")->required();
-    compile->add_flag("--ebcdic", a->ebcdic, "write the texts and keys in EBCDIC");
+    compile->add_option("CATALOG", a->catalog, "the catalog file to write, - for standard output");
+    compile->add_option("-o,--output", a->catalog_opt, "the catalog, as CATALOG")->type_name("OUT");
+    compile->add_option("--to", a->to, "the encoding of the catalog's texts and keys")
+        ->check(CLI::IsMember({"ascii", "ebcdic"}))
+        ->capture_default_str();
+    // The spelling before --to took its place, still accepted.
+    compile->add_flag("--ebcdic", a->ebcdic)->group("");
+    compile->add_flag("-f,--force", a->force, "replace an existing catalog; write it to a terminal");
+    compile->add_flag("--check", a->check, "check the source and write nothing");
     compile->footer(
         "Source: one message a line, beginning with its key (application ID of two upper-case letters or\n"
-        "digits, then five digits), e.g.  AB00042E - Disk %1!s! has %2!d! blocks free.\n"
+        "digits, then five digits, 00000 to 65535), e.g.  AB00042E - Disk %1!s! has %2!d! blocks free.\n"
         "'#' at the start of a line is a comment; \\n \\t \\\\ are escapes. Specifiers: %position!-0width.precision\n"
         "l conversion!, positions 1..9 without gaps, conversions c s d o u x X, %% for a percent sign.\n"
-        "The message with the smallest key is the not-found entry: it takes the number as %1! (numeric).");
-    compile->callback([a] { msg_ops::compile_file(a->source, a->catalog, a->ebcdic); });
+        "The message with the smallest key is the not-found entry: it takes the number as %1! (numeric).\n"
+        "Every faulty line is reported, as FILE:LINE:COLUMN: cause, then their number.");
+    compile->callback([a] {
+        if (!a->catalog.empty() && !a->catalog_opt.empty()) {
+            fail(kExitBadInput, "the catalog is given twice (CATALOG and -o name one output)");
+        }
+        const std::string out = a->catalog.empty() ? a->catalog_opt : a->catalog;
+        if (out.empty() && !a->check) {
+            fail(kExitBadInput, "give the catalog to write (CATALOG or -o), or --check");
+        }
+        if (!out.empty() && a->check) {
+            fail(kExitBadInput, "--check writes nothing: give no catalog");
+        }
+        write_options w;
+        w.force = a->force;
+        msg_ops::compile_file(a->source, out, a->ebcdic || a->to == "ebcdic", w, a->check);
+    });
 
     auto *dump = msg->add_subcommand("dump", "Print a catalog's header and messages as source text");
     dump->add_option("CATALOG", a->catalog, "catalog file")->required();
@@ -179,7 +226,12 @@ void add_msg_commands(CLI::App &app) {
                    "hold prints the not-found entry and exits with status 1. Put -- before the arguments when a\n"
                    "text begins with '-':  kwtool msg format CAT AB 7 -- -x");
     format->callback([a] {
-        const auto r = msg_ops::format(a->catalog, a->appid, a->number, a->values, a->strip, a->raw);
+        if (a->number > 65535) {
+            fail(kExitBadInput, "message number " + std::to_string(a->number) +
+                                    " is above 65,535, the largest a catalog can hold");
+        }
+        const auto r = msg_ops::format(a->catalog, a->appid, static_cast<std::uint16_t>(a->number), a->values,
+                                       a->strip, a->raw);
         if (a->raw) {
             // EBCDIC bytes are not text to this platform: a text-mode stream
             // would put a CR before each 0x0A among them.

@@ -8,13 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "io.h"
+
 namespace kwtool::msg_ops {
 
 struct compiled {
     std::size_t messages = 0;
     std::size_t bytes = 0;
 };
-compiled compile_file(const std::string &source, const std::string &catalog, bool ebcdic);
+// Every faulty line of the source goes to standard error as
+// "SOURCE:LINE:COLUMN: cause", then a failure gives their number. With
+// check_only nothing is written and catalog is not used; opts: how the
+// catalog treats an existing file (output in io.h).
+compiled compile_file(const std::string &source, const std::string &catalog, bool ebcdic,
+                      const write_options &opts = {}, bool check_only = false);
 
 std::string dump_file(const std::string &catalog);
 
