@@ -83,7 +83,7 @@ std::uint32_t block_check(const unsigned char *data, std::size_t n) {
     return static_cast<std::uint32_t>(XXH3_64bits(data, n) & 0xFFFFFFFFu);
 }
 
-block_encoder::block_encoder() : work_(new void *[kRdcWorkSlots]) {}
+block_encoder::block_encoder(int level) : work_(new void *[kRdcWorkSlots]), level_(level) {}
 block_encoder::~block_encoder() = default;
 
 std::size_t block_encoder::encode(const unsigned char *in, std::size_t n, unsigned char *out) {
@@ -91,7 +91,7 @@ std::size_t block_encoder::encode(const unsigned char *in, std::size_t n, unsign
     h.size = static_cast<std::uint16_t>(n);
     h.check = block_check(in, n);
     unsigned char *data = out + kBlockHeaderSize;
-    const std::uint16_t packed = KW_RdcCompress(in, h.size, data, work_.get());
+    const std::uint16_t packed = KW_RdcCompressLevel(in, h.size, data, work_.get(), level_);
     // A result equal to the input's length may be a copy or a stream of that
     // length: both are stored as the input itself, as is the (impossible
     // with our own work area) 0 of a failed allocation.

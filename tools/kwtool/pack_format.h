@@ -46,10 +46,11 @@ void decode_trailer(const unsigned char *in, std::uint64_t &length, std::uint64_
 // The check of one block's content.
 std::uint32_t block_check(const unsigned char *data, std::size_t n);
 
-// Compresses blocks; one per thread, since it owns the RDC work area.
+// Compresses blocks at one RDC level (1 to 9; 1 is the fast greedy parse);
+// one per thread, since it owns the RDC work area.
 class block_encoder {
 public:
-    block_encoder();
+    explicit block_encoder(int level = 1);
     ~block_encoder();
     block_encoder(const block_encoder &) = delete;
     block_encoder &operator=(const block_encoder &) = delete;
@@ -60,6 +61,7 @@ public:
 
 private:
     std::unique_ptr<void *[]> work_;
+    int level_;
 };
 
 // Check a block header against the format and expand its data into out
