@@ -468,19 +468,20 @@ KW_API uint32_t KW_ini_replace(KW_INI_STRUC *pIni, const unsigned char *Textline
  * So a reader, and a crash at any moment, finds the old content or the new
  * one, never an empty or half written file; a crash may leave the new file
  * behind under its temporary name. The new file has the old one's owner,
- * group and permission bits (POSIX; on Windows ReplaceFileA keeps attributes
- * and security), else it is not used. Extended attributes and POSIX ACLs are
- * not carried over to a replacement. Afterwards the new file is held open
- * for reading and writing ("r+").
+ * group and permission bits and, on Linux, every extended attribute the
+ * process can read (access lists among them), or it is not used; on Windows
+ * ReplaceFileA keeps attributes and security. Afterwards the new file is
+ * held open for reading and writing ("r+").
  *
  * In place: the file is rewritten where it stands, through the held stream,
  * when a replacement would change what it is or cannot be made:
  *   - a device, FIFO or socket is never replaced: the lines are written into
  *     it from its start and flushed (a device that cannot sync is no
  *     failure), and it is not cut;
- *   - a regular file with more than one hard link; one whose owner, group or
- *     permission bits a new file of this process cannot carry (POSIX: the
- *     process may not give a file away, nor to a group it is not in); one in
+ *   - a regular file with more than one hard link; one whose owner, group,
+ *     permission bits or extended attributes a new file of this process
+ *     cannot carry (POSIX: the process may not give a file away, nor to a
+ *     group it is not in); one in
  *     a folder that refuses a new file; one whose path the host cannot tell.
  *     Room for the new text is reserved first (posix_fallocate; on Windows
  *     the file is lengthened when the text is longer), then the lines are

@@ -30,6 +30,9 @@
 #include <termios.h>
 #include <unistd.h>
 #endif
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 
 #include "ini/ini_internal.h"
 #include "ini_test_util.h"
@@ -780,6 +783,53 @@ TEST_F(IniWrite, APseudoTerminalGetsTheLinesWrittenIntoIt) {
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     ASSERT_EQ(KW_ini_close(&ini), INI_OK);
     ::close(master);
+}
+
+// Extended attributes survive the write, an access list among them (in the
+// kernel's own form: version 2, then tag, permissions and id per entry).
+TEST_F(IniWrite, ExtendedAttributesAndAccessListsAreKept) {
+#if !defined(__linux__)
+    GTEST_SKIP() << "extended attributes are read and set with the Linux calls only";
+#else
+    auto entry = [](std::uint16_t tag, std::uint16_t perm, std::uint32_t id) {
+        std::string e(8, '\0');
+        std::memcpy(&e[0], &tag, 2);
+        std::memcpy(&e[2], &perm, 2);
+        std::memcpy(&e[4], &id, 4);
+        return e;
+    };
+    constexpr std::uint32_t kAny = 0xFFFFFFFFu;
+    const std::string acl = std::string("\x02\0\0\0", 4) + entry(0x01, 6, kAny) + entry(0x02, 4, 1001) +
+                            entry(0x04, 4, kAny) + entry(0x10, 4, kAny) + entry(0x20, 0, kAny);
+    struct Case {
+        const char *name;
+        const char *attribute;
+        std::string value;
+    } cases[] = {
+        {"a user attribute", "user.kwutil.origin", "written by hand"},
+        {"an access list", "system.posix_acl_access", acl},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = open_file("x.ini", kConfig);
+        if (::setxattr(path.c_str(), c.attribute, c.value.data(), c.value.size(), 0) != 0) {
+            GTEST_SKIP() << "this file system does not take " << c.attribute << ": " << std::strerror(errno);
+        }
+        const unsigned mode = mode_of(path);
+        ASSERT_EQ(KW_ini_delete(&ini), INI_OK);
+        ASSERT_EQ(KW_ini_write(&ini), INI_OK);
+        char got[256];
+        const ssize_t n = ::getxattr(path.c_str(), c.attribute, got, sizeof got);
+        ASSERT_GE(n, 0) << "the attribute is gone: " << std::strerror(errno);
+        EXPECT_EQ(std::string(got, static_cast<std::size_t>(n)), c.value);
+        EXPECT_EQ(mode_of(path), mode);
+        EXPECT_EQ(read_file(path), eol(kConfig.substr(std::strlen("; settings\n"))));
+        EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"x.ini"});
+        expect_holds(ini, path);
+        ASSERT_EQ(KW_ini_close(&ini), INI_OK);
+        fs::remove(path);
+    }
+#endif
 }
 
 // A file with a second link is rewritten in place. The room for the new

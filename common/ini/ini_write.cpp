@@ -12,12 +12,12 @@
 // A replacement must not change what the file is, so the file is rewritten
 // where it stands, through the held stream, whenever a new file could not be
 // the same: a device, FIFO or socket (written into, never replaced), a file
-// with more than one hard link, a file whose owner, group or permission bits
-// a new file of ours could not carry, a folder that refuses a new file, or a
-// host that cannot tell the held file's path. In place keeps the owner, the
-// group, access lists, extended attributes and links. The room for the new
-// text is reserved before the first byte is overwritten, so a full disk
-// leaves the file as it was.
+// with more than one hard link, a file whose owner, group, permission bits
+// or extended attributes a new file of ours could not carry, a folder that
+// refuses a new file, or a host that cannot tell the held file's path. In
+// place keeps the owner, the group, access lists, extended attributes and
+// links. The room for the new text is reserved before the first byte is
+// overwritten, so a full disk leaves the file as it was.
 #include <cstring>
 
 #include "ini/ini_internal.h"

@@ -44,8 +44,9 @@ enum class TempFile {
 
 // Create a new, empty file in the folder of target (the held_path of held),
 // under a name no other file has, and open it for writing in text mode. It
-// gets held's owner, group and permission bits, or the result is unlike, so
-// that on ok it can take held's place unchanged. The name is written to path
+// gets held's owner, group, permission bits and (Linux) the extended
+// attributes this process can read, access lists among them, or the result
+// is unlike, so that on ok it can take held's place unchanged. The name is written to path
 // (cap bytes with the terminator); on any result but ok nothing is left
 // behind and *out is null.
 TempFile create_temp_beside(std::FILE *held, const char *target, char *path, std::size_t cap,

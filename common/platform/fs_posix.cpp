@@ -8,6 +8,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 
 namespace kw::plat {
 namespace {
@@ -79,6 +82,41 @@ bool mode_allows_write(const struct stat &st) noexcept {
     }
     return (st.st_mode & (in_group ? S_IWGRP : S_IWOTH)) != 0;
 }
+
+#if defined(__linux__)
+// Give the file at to every extended attribute of the file at from (access
+// lists are among them), as far as this process can see them. False when
+// one could not be read or set, or the names or a value need more room than
+// we set aside; a replacement without them would not be the same file.
+bool copy_attributes(int from, int to) noexcept {
+    char names[4096];
+    const ssize_t len = ::flistxattr(from, names, sizeof names);
+    if (len < 0) {
+        return errno == ENOTSUP;  // a file system without them
+    }
+    char value[4096];
+    char present[4096];
+    for (const char *name = names; name < names + len; name += std::strlen(name) + 1) {
+        const ssize_t size = ::fgetxattr(from, name, value, sizeof value);
+        if (size < 0) {
+            return false;
+        }
+        // A security label is set on every new file; ours may already be the same.
+        const ssize_t have = ::fgetxattr(to, name, present, sizeof present);
+        if (have == size && std::memcmp(present, value, static_cast<std::size_t>(size)) == 0) {
+            continue;
+        }
+        if (::fsetxattr(to, name, value, static_cast<std::size_t>(size), 0) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+#else
+bool copy_attributes(int /*from*/, int /*to*/) noexcept {
+    return true;  // no extended attributes that we know how to read
+}
+#endif
 
 }  // namespace
 
@@ -166,10 +204,16 @@ TempFile create_temp_beside(std::FILE *held, const char *target, char *path, std
     std::FILE *f = nullptr;
     struct stat got {};
     TempFile result = TempFile::failed;
-    if (::fchmod(fd, want.st_mode & 07777) == 0 && ::fstat(fd, &got) == 0) {
-        // The host may refuse any of the three quietly (a set-group-ID bit
-        // for a group we are not in is dropped): only the outcome counts.
-        if (got.st_uid != want.st_uid || got.st_gid != want.st_gid || (got.st_mode & 07777) != (want.st_mode & 07777)) {
+    // The host may refuse any of these quietly (a set-group-ID bit for a
+    // group we are not in is dropped): only the outcome counts. An access
+    // list sets the group bits too, so the check comes after it.
+    if (::fchmod(fd, want.st_mode & 07777) == 0) {
+        if (!copy_attributes(::fileno(held), fd)) {
+            result = TempFile::unlike;
+        } else if (::fstat(fd, &got) != 0) {
+            result = TempFile::failed;
+        } else if (got.st_uid != want.st_uid || got.st_gid != want.st_gid ||
+                   (got.st_mode & 07777) != (want.st_mode & 07777)) {
             result = TempFile::unlike;
         } else {
             f = ::fdopen(fd, "w");
