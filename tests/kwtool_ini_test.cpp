@@ -290,6 +290,28 @@ TEST_F(KwtoolIni, CrLfFilesKeepTheirLineEnds) {
     }
 }
 
+// Lines indented deeper than a key continue its value for other readers
+// (a backslash-continued command line, a multi-line value): a key that gets
+// a new value or goes takes them along, and a comment after them stays.
+TEST_F(KwtoolIni, AKeyTakesItsContinuationLinesAlong) {
+    const std::string file = "[A]\nx = 1\nExecStart = /usr/bin/a \\\n    --flag\n; note\n[B]\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string after;
+    } cases[] = {
+        {{"set", "c.ini", "A", "ExecStart", "/usr/bin/b"}, "[A]\nx = 1\nExecStart = /usr/bin/b\n; note\n[B]\n"},
+        {{"del", "c.ini", "A", "ExecStart"}, "[A]\nx = 1\n; note\n[B]\n"},
+        {{"set", "c.ini", "A", "x", "2"}, "[A]\nx = 2\nExecStart = /usr/bin/a \\\n    --flag\n; note\n[B]\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[3]);
+        dir.write("c.ini", file);
+        const auto r = ini(c.args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(kwtest::slurp(dir.file("c.ini")), written(c.after));
+    }
+}
+
 TEST_F(KwtoolIni, AKeySetTwiceIsNamedAndEditedOnlyWithAll) {
     const std::string unit = "[Service]\nExecStart = /usr/bin/a\nType=simple\nExecStart = /usr/bin/b\n[Install]\n";
     dir.write("d.service", unit);
@@ -383,7 +405,7 @@ TEST_F(KwtoolIni, TheTailOfALongCommentIsNoKey) {
     EXPECT_EQ(r.out, "8080 (old)\n") << "the strict dialect's answer";
     EXPECT_NE(r.err.find("long.ini:2: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("lines 2 and 3"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("from byte 256"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("bytes 256 to 271"), std::string::npos) << r.err;
     for (const std::vector<std::string> &args :
          {std::vector<std::string>{"set", "long.ini", "S", "Port", "9090", "--strict"},
           std::vector<std::string>{"set", "long.ini", "S", "Port", "9090", "--strict", "--all"},
@@ -399,6 +421,27 @@ TEST_F(KwtoolIni, TheTailOfALongCommentIsNoKey) {
     EXPECT_NE(r.out.find("    2  comment  ; xxx"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("    2  key      Port=8080 (old)\n"), std::string::npos) << "both pieces, one line number";
     EXPECT_NE(r.out.find("    3  key      Port=80\n"), std::string::npos);
+}
+
+// A header that the strict dialect finds in the tail of a long comment:
+// a section edit there would split the comment line.
+TEST_F(KwtoolIni, StrictSectionEditsKeepLongLinesWhole) {
+    const std::string file = "[A]\nx=1\n; " + std::string(253, 'x') + "[B]\ny=2\n";
+    dir.write("s.ini", file);
+    EXPECT_EQ(ini({"get", "s.ini", "A", "y"}).out, "2\n") << "common: the comment is whole, y is in [A]";
+    EXPECT_EQ(ini({"get", "s.ini", "B", "y", "--strict"}).out, "2\n") << "strict: [B] is a line of its own";
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"del", "s.ini", "A", "--strict"},
+                                                  std::vector<std::string>{"del", "s.ini", "B", "--strict"}}) {
+        SCOPED_TRACE(args[2]);
+        const auto r = ini(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err.rfind("kwtool: s.ini:3: this line is 259 bytes long", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("begins at its byte 256"), std::string::npos) << r.err;
+        EXPECT_EQ(kwtest::slurp(dir.file("s.ini")), file);
+    }
+    const auto r = ini({"set", "s.ini", "B", "z", "3", "--strict"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(kwtest::slurp(dir.file("s.ini")), written(file + "z=3\n")) << "behind the whole line";
 }
 
 TEST_F(KwtoolIni, MessagesNameTheFilesOwnLine) {

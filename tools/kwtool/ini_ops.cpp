@@ -221,6 +221,13 @@ std::string long_line_text(document &f, std::uint16_t n) {
            std::to_string(o.pieces) + " lines of at most 255 bytes";
 }
 
+// "bytes 256 to 271": the piece that stored line n is, in its file line.
+std::string piece_text(document &f, std::uint16_t n) {
+    const origin &o = f.where(n);
+    const std::size_t last = std::min(o.offset + kPiece, o.length);
+    return "bytes " + std::to_string(o.offset + 1) + " to " + std::to_string(last);
+}
+
 // ---- checks before an edit -------------------------------------------
 
 // An edit of stored line n must be an edit of its whole file line.
@@ -228,10 +235,9 @@ void check_whole(document &f, std::uint16_t n, const char *what) {
     const origin &o = f.where(n);
     if (o.pieces > 1) {
         fail(kExitBadInput, located(f.name(), o.line,
-                                    long_line_text(f, n) + ", and " + what + " is the part from byte " +
-                                        std::to_string(o.offset + 1) +
-                                        " on: editing that part alone would rewrite a piece of the line, so "
-                                        "nothing was changed (without --strict the line is read whole)"));
+                                    long_line_text(f, n) + ", and " + what + " is in its " + piece_text(f, n) +
+                                        " alone: editing them would rewrite a piece of the line, so nothing was "
+                                        "changed (without --strict the line is read whole)"));
     }
 }
 
@@ -240,9 +246,9 @@ void check_whole(document &f, std::uint16_t n, const char *what) {
 void check_boundary(document &f, std::uint16_t n, const char *what) {
     if (n <= f.lines() && f.where(n).offset != 0) {
         fail(kExitBadInput, located(f.name(), f.where(n).line,
-                                    long_line_text(f, n) + ", and " + what + " is the part from byte " +
+                                    long_line_text(f, n) + ", and " + what + " begins at its byte " +
                                         std::to_string(f.where(n).offset + 1) +
-                                        " on: the edit would split the line, so nothing was changed"));
+                                        ": the edit would split the line, so nothing was changed"));
     }
 }
 
@@ -360,15 +366,30 @@ std::uint16_t last_key_line(document &f, std::uint16_t first, std::uint16_t end)
     return last;
 }
 
-// In the common dialect an indented line below a key that is no comment is
-// that key's continuation in other readers: a new key goes below it.
-bool is_continuation(document &f, std::uint16_t n) {
-    if (f.kind() != dialect::common || type_at(f, n) != INI_LINE_COMMENT) {
-        return false;
+// The last line of key line n's value as other readers see it: in the
+// common dialect the lines indented deeper than the key that follow it
+// (the engine keeps them as comment lines) continue its value, with the
+// comments and empty lines among them. A new key goes below them, and a
+// key that goes or gets a new value takes them along.
+std::uint16_t value_end(document &f, std::uint16_t n, std::uint16_t end) {
+    if (f.kind() != dialect::common) {
+        return n;
     }
-    const std::string line = without_eol(stored(f, n));
-    const std::size_t text = line.find_first_not_of(" \t");
-    return text != 0 && text != std::string::npos && line[text] != ';' && line[text] != '#';
+    const auto indent = [](const std::string &line) { return line.find_first_not_of(" \t"); };
+    const std::size_t key_indent = indent(stored(f, n));
+    std::uint16_t last = n;
+    for (std::uint16_t i = static_cast<std::uint16_t>(n + 1u); i < end && type_at(f, i) == INI_LINE_COMMENT; ++i) {
+        const std::string line = without_eol(stored(f, i));
+        const std::size_t text = indent(line);
+        if (text == std::string::npos || line[text] == ';' || line[text] == '#') {
+            continue;  // empty and comment lines do not end the value
+        }
+        if (text <= key_indent) {
+            break;
+        }
+        last = i;
+    }
+    return last;
 }
 
 // The line to insert behind must end its line, or the new one would run
@@ -549,6 +570,35 @@ document::~document() {
     }
 }
 
+void document::remap() {
+    std::vector<origin> m;
+    KW_INI_STRUC *r = rec_.get();
+    unsigned long line = 1;
+    std::size_t offset = 0;
+    std::size_t group = 0;  // the first piece of the current file line
+    const auto close_line = [&] {
+        for (std::size_t i = group; i < m.size(); ++i) {
+            m[i].pieces = static_cast<std::uint16_t>(m.size() - group);
+            m[i].length = offset;
+        }
+        ++line;
+        offset = 0;
+        group = m.size();
+    };
+    for (std::uint16_t n = 1; r != nullptr && KW_ini_goto(r, n) == 0; ++n) {
+        const std::size_t len = std::strlen(reinterpret_cast<const char *>(r->pLine));
+        m.push_back({line, offset, 1, 0});
+        offset += len;
+        if (len > 0 && r->pLine[len - 1] == '\n') {
+            close_line();
+        }
+    }
+    if (group < m.size()) {
+        close_line();
+    }
+    map_ = std::move(m);
+}
+
 document open_for_reading(const std::string &path, dialect d) { return open_document(path, d, false); }
 document open_for_editing(const std::string &path, dialect d) { return open_document(path, d, true); }
 
@@ -569,8 +619,8 @@ std::uint16_t lookup(document &f, const std::string &section, const std::string 
                 ": lines " + number_list(lines) + "; the first one answers";
         }
         if (f.where(m.front()).pieces > 1) {
-            w += (w.empty() ? "" : "; ") + long_line_text(f, m.front()) + ", and the key is the part from byte " +
-                 std::to_string(f.where(m.front()).offset + 1) + " on";
+            w += (w.empty() ? "" : "; ") + long_line_text(f, m.front()) + ", and the key is in its " +
+                 piece_text(f, m.front()) + " alone";
         }
         *warning = w.empty() ? std::string() : located(f.name(), f.where(m.front()).line, w);
     }
@@ -648,10 +698,17 @@ set_effect set(document &f, const std::string &path, const std::string &section,
                 lines.push_back(old.substr(0, at) + value + old.substr(std::min(at + len, old.size())));
                 check_length(f, lines.back(), f.where(n).line);
             }
-            for (std::size_t i = 0; i < m.size(); ++i) {
-                go(f, m[i]);
-                edited(f, KW_ini_replace(f.record(), bytes(lines[i])), f.where(m[i]).line);
+            for (std::size_t i = m.size(); i-- > 0;) {
+                const std::uint16_t n = m[i];
+                const std::uint16_t last = value_end(f, n, s.end);
+                go(f, n);
+                edited(f, KW_ini_replace(f.record(), bytes(lines[i])), f.where(n).line);
+                for (std::uint16_t k = n; k < last; ++k) {
+                    go(f, static_cast<std::uint16_t>(n + 1u));
+                    edited(f, KW_ini_delete(f.record()), f.where(n).line);
+                }
             }
+            f.remap();
             return set_effect::replaced;
         }
 
@@ -668,17 +725,19 @@ set_effect set(document &f, const std::string &path, const std::string &section,
                 check_length(f, line + f.line_end(), f.where(s.end).line);
                 go(f, s.end);
                 edited(f, KW_ini_insert(f.record(), bytes(line + f.line_end()), 0), f.where(s.end).line);
+                f.remap();
                 return set_effect::inserted;
             }
             if (f.lines() == 0) {
                 check_length(f, line + f.line_end(), 1);
                 edited(f, KW_ini_insert(f.record(), bytes(line + f.line_end()), 0), 1);
+                f.remap();
                 return set_effect::inserted;
             }
             anchor = f.lines();
         }
-        while (anchor + 1u < s.end && is_continuation(f, static_cast<std::uint16_t>(anchor + 1u))) {
-            ++anchor;
+        if (anchor == last_key) {
+            anchor = value_end(f, anchor, s.end);
         }
         // Behind the whole file line, whatever pieces it was read in.
         while (anchor < f.lines() && f.where(anchor + 1u).line == f.where(anchor).line) {
@@ -686,6 +745,7 @@ set_effect set(document &f, const std::string &path, const std::string &section,
         }
         ensure_line_end(f, anchor);
         insert_after(f, anchor, line + eol_of(stored(f, anchor)), f.where(anchor).line);
+        f.remap();
         return set_effect::inserted;
     }
 
@@ -700,6 +760,7 @@ set_effect set(document &f, const std::string &path, const std::string &section,
         check_length(f, line + eol, 1);
         edited(f, KW_ini_insert(f.record(), bytes(header + eol), 0), 1);
         edited(f, KW_ini_insert(f.record(), bytes(line + eol), 1), 1);
+        f.remap();
         return set_effect::appended_section;
     }
     const std::uint16_t last = f.lines();
@@ -719,6 +780,7 @@ set_effect set(document &f, const std::string &path, const std::string &section,
     }
     insert_after(f, at++, header + eol, file_line);
     insert_after(f, at, line + eol, file_line);
+    f.remap();
     return set_effect::appended_section;
 }
 
@@ -736,9 +798,13 @@ unsigned long del(document &f, const std::string &path, const std::string &secti
     }
     const unsigned long first = f.where(m.front()).line;
     for (auto it = m.rbegin(); it != m.rend(); ++it) {
-        go(f, *it);
-        edited(f, KW_ini_delete(f.record()), f.where(*it).line);
+        const std::uint16_t last = value_end(f, *it, s.end);
+        for (std::uint16_t k = *it; k <= last; ++k) {
+            go(f, *it);
+            edited(f, KW_ini_delete(f.record()), f.where(*it).line);
+        }
     }
+    f.remap();
     return first;
 }
 
@@ -771,6 +837,7 @@ unsigned long del_section(document &f, const std::string &path, const std::strin
             edited(f, KW_ini_delete(f.record()), f.where(from).line);
         }
     }
+    f.remap();
     return first;
 }
 

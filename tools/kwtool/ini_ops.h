@@ -49,6 +49,9 @@ public:
     std::uint16_t lines() const noexcept { return static_cast<std::uint16_t>(map_.size()); }
     // The file's own line end: the first one in it, else a line feed.
     const std::string &line_end() const noexcept { return eol_; }
+    // Follow the edits made since: the map from the lines as they are now
+    // (a stored line without a line end continues in the next one).
+    void remap();
 
 private:
     friend document open_document(const std::string &, dialect, bool);
