@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
-# kwtool pack / unpack beside lz4 -1 and gzip -1 on the same ~100 MB file of
-# real text and binaries, in the same run: whole-process wall time through
-# hyperfine, sizes, and the peak resident memory of each command.
+# kwtool pack / unpack beside lz4 -1, zstd -1 -T0 and gzip -1 (and their -d)
+# on the same ~100 MB file of real text and binaries, whole-process wall
+# time, in one run: the contenders take turns round after round, so load on
+# the machine hits them alike, and every round gives each one a paired
+# ratio to lz4's time in that round (> 1: faster than lz4). Each command
+# writes once to a file (the tool's own way, through its output name) and
+# once to a pipe; the peak resident memory comes from /usr/bin/time.
 #
 #   bench/pack_bench.sh [KWTOOL] [WORKDIR]
 #
 # KWTOOL defaults to build/tools/kwtool/kwtool, WORKDIR to a fresh folder
 # under /tmp (removed at the end). KW_BENCH_MB sets the corpus size (100),
-# KW_BENCH_RUNS the hyperfine runs (10).
+# KW_BENCH_RUNS the rounds (5), KW_BENCH_LEVELS the extra pack levels to
+# time (default "9"; empty for none).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 kwtool="$(realpath "${1:-build/tools/kwtool/kwtool}")"
 work="${2:-}"
 mb="${KW_BENCH_MB:-100}"
-runs="${KW_BENCH_RUNS:-10}"
-for tool in hyperfine lz4 gzip; do
+runs="${KW_BENCH_RUNS:-5}"
+levels="${KW_BENCH_LEVELS-9}"
+for tool in lz4 zstd gzip /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "pack_bench: $tool is needed" >&2; exit 2; }
 done
 [[ -x "$kwtool" ]] || { echo "pack_bench: no kwtool at $kwtool (build first)" >&2; exit 2; }
@@ -41,38 +47,108 @@ size=$(stat -c %s "$corpus")
 echo "corpus: $size bytes in $work"
 
 # Outputs once, for the sizes and as the inputs of the expanders.
-"$kwtool" pack "$corpus" corpus.kwp
+"$kwtool" pack -q -f "$corpus" corpus.kwp
+for l in $levels; do "$kwtool" pack -q -f -"$l" "$corpus" "corpus$l.kwp"; done
 lz4 -1 -q -f "$corpus" corpus.lz4
+zstd -1 -q -f -T0 "$corpus" -o corpus.zst
 gzip -1 -c "$corpus" > corpus.gz
-"$kwtool" unpack corpus.kwp corpus.out && cmp -s "$corpus" corpus.out || { echo "pack_bench: round trip failed" >&2; exit 1; }
+"$kwtool" unpack -q -f corpus.kwp corpus.out && cmp -s "$corpus" corpus.out || { echo "pack_bench: round trip failed" >&2; exit 1; }
+rm -f corpus.out
 
-hyperfine -N -w 1 -r "$runs" --export-markdown compress.md \
-  -n "kwtool pack" "$kwtool pack $corpus out.kwp" \
-  -n "kwtool pack -j1" "$kwtool pack -j1 $corpus out1.kwp" \
-  -n "lz4 -1" "lz4 -1 -q -f $corpus out.lz4" \
-  -n "gzip -1" "gzip -1 -k -f -S .gzo $corpus"
-hyperfine -N -w 1 -r "$runs" --export-markdown expand.md \
-  -n "kwtool unpack" "$kwtool unpack corpus.kwp out.raw" \
-  -n "kwtool unpack -j1" "$kwtool unpack -j1 corpus.kwp out1.raw" \
-  -n "lz4 -d" "lz4 -d -q -f corpus.lz4 out.lz4raw" \
-  -n "gzip -d" "gzip -d -k -f -c corpus.gz"
+# Contenders: name, then the command (word-split; "|" marks the pipe form,
+# whose output goes through a pipe into cat and on to /dev/null).
+names=()
+cmds=()
+add() { names+=("$1"); cmds+=("$2"); }
+add "lz4 -1 > file" "lz4 -1 -q -f $corpus o.lz4"
+add "lz4 -1 | pipe" "| lz4 -1 -q -c $corpus"
+add "kwtool pack > file" "$kwtool pack -q -f $corpus o.kwp"
+add "kwtool pack -c > file (no sync, no rename)" "> $kwtool pack -q -c $corpus"
+add "kwtool pack | pipe" "| $kwtool pack -q -c $corpus"
+add "kwtool pack -j1 > file" "$kwtool pack -q -f -j1 $corpus o1.kwp"
+for l in $levels; do add "kwtool pack -$l > file" "$kwtool pack -q -f -$l $corpus o$l.kwp"; done
+add "zstd -1 -T0 > file" "zstd -1 -q -f -T0 $corpus -o o.zst"
+add "zstd -1 -T0 | pipe" "| zstd -1 -q -c -T0 $corpus"
+add "gzip -1 | pipe" "| gzip -1 -c $corpus"
+add "lz4 -d > file" "lz4 -d -q -f corpus.lz4 o.raw"
+add "lz4 -d | pipe" "| lz4 -d -q -c corpus.lz4"
+add "kwtool unpack > file" "$kwtool unpack -q -f corpus.kwp o.raw"
+add "kwtool unpack -c > file (no sync, no rename)" "> $kwtool unpack -q -c corpus.kwp"
+add "kwtool unpack | pipe" "| $kwtool unpack -q -c corpus.kwp"
+add "kwtool unpack -j1 | pipe" "| $kwtool unpack -q -c -j1 corpus.kwp"
+add "zstd -d > file" "zstd -d -q -f corpus.zst -o o.raw"
+add "zstd -d | pipe" "| zstd -d -q -c corpus.zst"
+add "gzip -d | pipe" "| gzip -d -c corpus.gz"
 
-rss() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
-echo
-echo "| output | bytes | ratio | peak RSS (KiB) |"
-echo "|---|---|---|---|"
-for f in corpus.kwp corpus.lz4 corpus.gz; do
-  b=$(stat -c %s "$f")
-  case $f in
-    *.kwp) m=$(rss "$kwtool" pack "$corpus" out.kwp); mu=$(rss "$kwtool" unpack corpus.kwp out.raw) ;;
-    *.lz4) m=$(rss lz4 -1 -q -f "$corpus" out.lz4); mu=$(rss lz4 -d -q -f corpus.lz4 out.lz4raw) ;;
-    *.gz) m=$(rss gzip -1 -k -f -S .gzo "$corpus"); mu=$(rss gzip -d -k -f -c corpus.gz) ;;
+# One timed run: wall seconds on stdout, the peak RSS (KiB) into rss.$i.
+run_one() {
+  local i=$1 c=${cmds[$1]} t0 t1
+  t0=$EPOCHREALTIME
+  case $c in
+    "| "*) # shellcheck disable=SC2086
+      /usr/bin/time -f %M -o "rss.$i" ${c#| } | cat > /dev/null ;;
+    "> "*) # shellcheck disable=SC2086
+      /usr/bin/time -f %M -o "rss.$i" ${c#> } > o.stdout ;;
+    *) # shellcheck disable=SC2086
+      /usr/bin/time -f %M -o "rss.$i" $c ;;
   esac
-  echo "| $f | $b | $(awk -v a="$b" -v b="$size" 'BEGIN{printf "%.3f", a/b}') | $m compress, $mu expand |"
+  t1=$EPOCHREALTIME
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f\n", b - a }'
+}
+
+n=${#names[@]}
+: > times.tsv
+for ((i = 0; i < n; ++i)); do run_one "$i" > /dev/null; done  # warm the caches once
+for ((r = 0; r < runs; ++r)); do
+  for ((i = 0; i < n; ++i)); do
+    printf '%d\t%d\t%s\n' "$r" "$i" "$(run_one "$i")" >> times.tsv
+    tail -1 "rss.$i" >> "rsslog.$i"
+  done
+done
+
+# Paired ratios: within a round, lz4's time of the same direction and sink
+# over the contender's (pack rows against lz4 -1 > file / | pipe, unpack rows
+# against lz4 -d > file / | pipe).
+index_of() {
+  local k
+  for ((k = 0; k < ${#names[@]}; ++k)); do [[ ${names[$k]} == "$1" ]] && { echo "$k"; return; }; done
+  echo "pack_bench: no contender $1" >&2
+  exit 2
+}
+base_of() {
+  local sink="> file"
+  [[ ${names[$1]} == *"| pipe"* ]] && sink="| pipe"
+  case ${names[$1]} in
+    *unpack*|*" -d "*) index_of "lz4 -d $sink" ;;
+    *) index_of "lz4 -1 $sink" ;;
+  esac
+}
+echo
+echo "| command | median s | MB/s | ratio to lz4 (median, range) | peak RSS KiB |"
+echo "|---|---|---|---|---|"
+for ((i = 0; i < n; ++i)); do
+  b=$(base_of "$i")
+  awk -F'\t' -v i="$i" -v b="$b" -v size="$size" -v name="${names[$i]}" -v rss="$(sort -n "rsslog.$i" | tail -1)" '
+    function sort(a, k,   x, y, v) {  # insertion sort of a[1..k]
+      for (x = 2; x <= k; x++) { v = a[x]; for (y = x - 1; y >= 1 && a[y] > v; y--) a[y + 1] = a[y]; a[y + 1] = v }
+    }
+    { t[$1 "," $2] = $3; if ($2 == i) rounds[$1] = 1 }
+    END {
+      k = 0
+      for (r in rounds) { k++; own[k] = t[r "," i]; ratio[k] = t[r "," b] / t[r "," i] }
+      sort(own, k); sort(ratio, k)
+      med = k % 2 ? own[(k + 1) / 2] : (own[k / 2] + own[k / 2 + 1]) / 2
+      rmed = k % 2 ? ratio[(k + 1) / 2] : (ratio[k / 2] + ratio[k / 2 + 1]) / 2
+      printf "| %s | %.3f | %.0f | %.2f (%.2f-%.2f) | %s |\n", name, med, size / med / 1e6, rmed, ratio[1], ratio[k], rss
+    }' times.tsv
+done
+
+echo
+echo "| output | bytes | of the input |"
+echo "|---|---|---|"
+for f in corpus.kwp $(for l in $levels; do echo "corpus$l.kwp"; done) corpus.lz4 corpus.zst corpus.gz; do
+  b=$(stat -c %s "$f")
+  echo "| $f | $b | $(awk -v a="$b" -v s="$size" 'BEGIN { printf "%.1f%%", 100 * a / s }') |"
 done
 echo
-cat compress.md
-echo
-cat expand.md
-echo
-echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) processors"
+echo "rounds: $runs; load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) processors"
