@@ -31,6 +31,8 @@
 #include <unistd.h>
 #endif
 #if defined(__linux__)
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/xattr.h>
 #endif
 
@@ -624,6 +626,9 @@ TEST_F(IniWrite, APseudoTerminalGetsTheLinesWrittenIntoIt) {
 TEST_F(IniWrite, AFullDiskDuringAnInPlaceWriteGives35AndLeavesTheFile) {
     GTEST_SKIP() << "Windows has no file-size limit (RLIMIT_FSIZE) to stand in for a full disk";
 }
+TEST_F(IniWrite, WithoutProcTheFileIsRewrittenInPlace) {
+    GTEST_SKIP() << "Windows asks the handle for its path; there is no /proc to hide";
+}
 #else
 struct Identity {
     uid_t uid;
@@ -881,6 +886,59 @@ TEST_F(IniWrite, AFullDiskDuringAnInPlaceWriteGives35AndLeavesTheFile) {
     EXPECT_EQ(read_file(path), expected);
     EXPECT_EQ(read_file(other), expected);
     EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"cfg.ini", "link.ini"}));
+}
+
+// A host that cannot tell where the held file is: /proc is hidden under an
+// empty file system in a mount namespace of a child's own. The write then
+// goes through the held stream, in place, and a file made read only since
+// the open is still left alone.
+TEST_F(IniWrite, WithoutProcTheFileIsRewrittenInPlace) {
+#if !defined(__linux__)
+    GTEST_SKIP() << "only Linux names held files in /proc";
+#else
+    const std::string path = dir.write("cfg.ini", kConfig);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    const int code = in_child([&] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0) {
+            return 77;
+        }
+        if (::access("/proc/self/fd", F_OK) == 0) {
+            return 78;
+        }
+        KW_INI_STRUC child = fresh_record();
+        if (KW_ini_open(&child, path.c_str(), KW_INI_READWRITE, 0) != INI_OK || KW_ini_delete(&child) != INI_OK) {
+            return 10;
+        }
+        if (KW_ini_write(&child) != INI_OK || priv(child)->pFile == nullptr) {
+            return 11;
+        }
+        // Without a name, the permission bits decide: hand the file to a
+        // writer that they bind, let it write, then make the file read only.
+        if (::chown(path.c_str(), 65534, 65534) != 0 || ::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
+            ::setuid(65534) != 0) {
+            return 12;
+        }
+        if (KW_ini_write(&child) != INI_OK) {
+            return 13;  // its owner may write it
+        }
+        if (::chmod(path.c_str(), 0444) != 0 || KW_ini_write(&child) != INI_ERR_REOPEN) {
+            return 14;
+        }
+        return 0;
+    });
+    if (code == 77) {
+        GTEST_SKIP() << "cannot hide /proc in a mount namespace of our own (needs root): " << std::strerror(errno);
+    }
+    ASSERT_EQ(code, 0);
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten where it stands";
+    EXPECT_EQ(read_file(path), kConfig.substr(std::strlen("; settings\n")));
+    EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"cfg.ini"});
+#endif
 }
 #endif
 
