@@ -1,7 +1,8 @@
 // RDC compression and expansion beside LZ4, LZF and zlib (level 1) on blocks
-// of 65,535 bytes: English text, a program binary and low-entropy records.
+// of 65,535 bytes: English text, a program binary, low-entropy records and
+// incompressible bytes; then KW_RdcCompressLevel's levels beside LZ4HC's.
 // Each call handles 16 blocks. The compressed sizes are printed per corpus;
-// RDC's are fixed by its format. zlib runs last in each round: its large
+// KW_RdcCompress's are fixed by its format. zlib runs last in each round: its large
 // state would otherwise evict the caches of whichever contender follows it.
 //
 // KW_RdcCompress runs with a work area supplied (as LZ4 and LZF keep their
@@ -9,11 +10,13 @@
 // that RDC hands back verbatim would be copied on expansion; the expansion
 // rows count that copy.
 #include <lz4.h>
+#include <lz4hc.h>
 #include <lzf.h>
 #include <zlib.h>
 
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -170,12 +173,74 @@ void bench_corpus(const char *name, const Bytes &data) {
     }
 }
 
+// Bytes from a fixed-seed generator: nothing to find, every block stored.
+Bytes incompressible(std::size_t n) {
+    std::mt19937 rng(99);
+    Bytes b(n);
+    for (auto &c : b) {
+        c = static_cast<unsigned char>(rng() >> 24);
+    }
+    return b;
+}
+
+// KW_RdcCompressLevel's levels beside LZ4HC's: total size and speed, on the
+// same blocks, in one interleaved suite (ratios to level 1).
+void bench_levels(const char *name, const Bytes &data) {
+    std::vector<void *> work(4096);
+    Bytes out(kBlock + kBlock / 8 + 1024);
+    const double bytes = static_cast<double>(kBlock * kBlocks);
+    kwbench::Suite s(std::string("levels, ") + name, bytes);
+    std::printf("\n#### levels, %s: compressed size of %zu blocks\n ", name, kBlocks);
+    for (int level = 1; level <= 9; ++level) {
+        const auto fn = [&, level] {
+            std::size_t total = 0;
+            for (std::size_t i = 0; i < kBlocks; ++i) {
+                total += KW_RdcCompressLevel(data.data() + i * kBlock, static_cast<uint16_t>(kBlock), out.data(),
+                                             work.data(), level);
+            }
+            return total;
+        };
+        std::printf(" RDC %d: %.1f%%", level, 100.0 * static_cast<double>(fn()) / bytes);
+        s.add("KW_RdcCompressLevel " + std::to_string(level), [fn] { kwbench::keep(fn()); });
+    }
+    std::printf("\n ");
+    for (int level : {1, 3, 6, 9, 12}) {
+        const auto fn = [&, level] {
+            std::size_t total = 0;
+            for (std::size_t i = 0; i < kBlocks; ++i) {
+                total += static_cast<std::size_t>(
+                    LZ4_compress_HC(reinterpret_cast<const char *>(data.data() + i * kBlock),
+                                    reinterpret_cast<char *>(out.data()), static_cast<int>(kBlock),
+                                    static_cast<int>(out.size()), level));
+            }
+            return total;
+        };
+        std::printf(" LZ4HC %d: %.1f%%", level, 100.0 * static_cast<double>(fn()) / bytes);
+        s.add("LZ4_compress_HC " + std::to_string(level), [fn] { kwbench::keep(fn()); });
+    }
+    std::printf("\n");
+    s.run(5, 20.0);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    // "levels": only the level suites; "exact": only the contenders beside LZ4 and LZF.
+    const std::string only = argc > 1 ? argv[1] : "";
     const std::size_t n = kBlock * kBlocks;
-    bench_corpus("English text", kwbench::english_text(n));
-    bench_corpus("program binary (/usr/bin/bash)", kwbench::program_binary(n));
-    bench_corpus("low-entropy records", kwbench::records(n));
+    const Bytes text = kwbench::english_text(n);
+    const Bytes binary = kwbench::program_binary(n);
+    const Bytes recs = kwbench::records(n);
+    if (only != "levels") {
+        bench_corpus("English text", text);
+        bench_corpus("program binary (/usr/bin/bash)", binary);
+        bench_corpus("low-entropy records", recs);
+        bench_corpus("incompressible bytes", incompressible(n));
+    }
+    if (only != "exact") {
+        bench_levels("English text", text);
+        bench_levels("program binary (/usr/bin/bash)", binary);
+        bench_levels("low-entropy records", recs);
+    }
     return 0;
 }
