@@ -1,5 +1,6 @@
 #include "file_cli.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -77,8 +78,11 @@ void file_run::finish(std::uint64_t in_bytes, std::uint64_t out_bytes, const cha
         }
     }
     if (a_.verbose && !a_.quiet) {
+        // The ratio of the packed size to the content's, either way round;
+        // the speed in content bytes.
         const std::uint64_t bigger = std::max(in_bytes, out_bytes);
-        const double ratio = in_bytes == 0 ? 100.0 : 100.0 * static_cast<double>(out_bytes) / static_cast<double>(in_bytes);
+        const std::uint64_t smaller = std::min(in_bytes, out_bytes);
+        const double ratio = bigger == 0 ? 100.0 : 100.0 * static_cast<double>(smaller) / static_cast<double>(bigger);
         const double mib = static_cast<double>(bigger) / (1024.0 * 1024.0);
         std::fprintf(stderr, "kwtool: %s: %s %llu -> %llu bytes (%.1f%%) in %.3f s, %.1f MiB/s\n",
                      display_name(a_.in, false).c_str(), verb, static_cast<unsigned long long>(in_bytes),

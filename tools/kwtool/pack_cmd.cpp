@@ -14,12 +14,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "cli.h"
 
 #include "commands.h"
+#include "file_cli.h"
 #include "io.h"
 #include "pack_cmd.h"
 #include "pack_format.h"
@@ -31,6 +33,13 @@ namespace {
 using namespace pack;
 
 constexpr std::size_t kBatch = 4;  // blocks worked on together
+
+constexpr std::string_view kPackSuffix = ".kwp";
+
+// A name with something before the suffix: ".kwp" alone is no packed name.
+bool has_pack_suffix(const std::string &name) {
+    return name.size() > kPackSuffix.size() && name.compare(name.size() - kPackSuffix.size(), kPackSuffix.size(), kPackSuffix) == 0;
+}
 
 // A second thread that runs one job at a time. The caller starts a job,
 // does its own share, then waits; the job's data are the caller's, and they
@@ -124,25 +133,24 @@ void split_work(std::optional<helper> &second, std::size_t count, Work &&work, c
     }
 }
 
-void refuse_terminal(const output &out) {
-    if (out.is_stdout() && stdout_is_terminal()) {
-        fail(kExitBadInput, "refusing to write packed data to a terminal (give OUT, or redirect standard output)");
-    }
-}
-
 }  // namespace
 
-void pack_stream(const std::string &in_name, const std::string &out_name, unsigned threads) {
+stream_result pack_stream(const std::string &in_name, const std::string &out_name, unsigned threads, int level,
+                          const write_options &opts) {
+    if (level < 1 || level > 9) {
+        fail(kExitBadInput, "the compression level is 1 to 9, not " + std::to_string(level));
+    }
     input in(in_name);
-    output out(out_name);
-    refuse_terminal(out);
+    write_options w = opts;
+    w.binary = true;
+    output out(out_name, w, &in);
     progress bar(in.size());
 
     constexpr std::size_t kSlot = kBlockHeaderSize + kBlockSize;
     std::vector<unsigned char> src(kBatch * kBlockSize);
     std::vector<unsigned char> dst(kBatch * kSlot);
     std::array<std::size_t, kBatch> lens{};
-    std::array<block_encoder, 2> encoders;
+    std::array<block_encoder, 2> encoders{block_encoder(level), block_encoder(level)};
     content_hash hash;
     std::optional<helper> second;  // after the buffers: it finishes before they go
     if (threads > 1) {
@@ -175,18 +183,28 @@ void pack_stream(const std::string &in_name, const std::string &out_name, unsign
             break;
         }
     }
-    in.close();  // OUT may be the same file
     unsigned char tail[kBlockHeaderSize + kTrailerSize];
     encode_header(block_header{}, tail);
     encode_trailer(total, hash.digest(), tail + kBlockHeaderSize);
     out.write(tail, sizeof tail);
     bar.finish();
     out.commit();
+    return {in.bytes_read(), out.bytes_written()};
 }
 
-void unpack_stream(const std::string &in_name, const std::string &out_name, unsigned threads) {
+stream_result unpack_stream(const std::string &in_name, const std::string &out_name, unsigned threads,
+                            const write_options &opts, bool test_only) {
     input in(in_name);
-    output out(out_name);
+    if (in.is_terminal() && !opts.force) {
+        fail(kExitBadInput, located(in.name(), 0, "refusing to read packed data from a terminal (give a file, or -f)"));
+    }
+    std::optional<output> sink;
+    if (test_only) {
+        sink.emplace(output::discard_t{});
+    } else {
+        sink.emplace(out_name, opts, &in);
+    }
+    output &out = *sink;
     progress bar(in.size());
     const auto refuse = [&](const std::string &why) { fail(kExitBadInput, located(in.name(), 0, why)); };
 
@@ -285,37 +303,78 @@ void unpack_stream(const std::string &in_name, const std::string &out_name, unsi
     if (in.read_full(&extra, 1) != 0) {
         refuse("unexpected data after the end marker");
     }
-    in.close();  // OUT may be the same file
     bar.finish();
     out.commit();
+    return {in.bytes_read(), out.bytes_written()};
 }
 
 void add_pack_commands(CLI::App &app) {
     struct args {
-        std::string in = "-";
-        std::string out = "-";
+        file_args files;
         unsigned threads = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+        int level = 1;
+        bool test = false;
     };
     auto a = std::make_shared<args>();
-    const auto common = [a](CLI::App *cmd, const char *in_help, const char *out_help) {
-        cmd->add_option("IN", a->in, in_help)->capture_default_str();
-        cmd->add_option("OUT", a->out, out_help)->capture_default_str();
-        cmd->add_option("-j,--threads", a->threads, "threads (1 or 2)")
-            ->check(CLI::Range(1u, 2u))
-            ->capture_default_str();
+    const auto threads = [a](CLI::App *cmd) {
+        // No default shown: it depends on the machine, the manual must not.
+        cmd->add_option("-j,--threads", a->threads, "threads, 1 or 2 (default: 2 on a machine with two cores or more)")
+            ->check(CLI::Range(1u, 2u));
     };
 
     auto *p = app.add_subcommand("pack", "Compress a file or stream with RDC into the kwtool pack format");
-    common(p, "file to pack, - for standard input", "packed file, - for standard output");
-    p->footer("See docs/pack-format.md. Memory use does not grow with the input's size.");
-    p->callback([a] { pack_stream(a->in, a->out, a->threads); });
+    add_file_options(p, a->files, "file to pack, - for standard input", "packed file (default: IN.kwp), - for standard output",
+                     kFileKeepRemove);
+    threads(p);
+    for (int level = 1; level <= 9; ++level) {
+        const char *what = level == 1 ? "compression level 1: fastest (the default)"
+                           : level == 9 ? "compression level 9: smallest output"
+                                        : nullptr;
+        const std::string help = what != nullptr ? what : "compression level " + std::to_string(level);
+        p->add_flag_function("-" + std::to_string(level), [a, level](std::int64_t) { a->level = level; }, help);
+    }
+    p->footer("Without OUT a named IN is packed into IN.kwp. Memory use does not grow with the input's size.\n"
+              "The format: " KWTOOL_DOCDIR "/pack-format.md where kwutil is installed.");
+    p->callback([a] {
+        const std::string out = choose_output(a->files, [](const std::string &in) {
+            if (has_pack_suffix(in)) {
+                fail(kExitBadInput, located(in, 0, "already ends in .kwp (give OUT, -o or -c to pack it again)"));
+            }
+            return in + std::string(kPackSuffix);
+        });
+        file_run run(a->files, out);
+        const auto r = pack_stream(a->files.in, out, a->threads, a->level, writing(a->files, true, true));
+        run.finish(r.in_bytes, r.out_bytes, "packed");
+    });
 
     auto *u = app.add_subcommand("unpack", "Restore a file packed by kwtool pack, verifying every block and the checksum");
-    common(u, "packed file, - for standard input", "restored file, - for standard output");
+    add_file_options(u, a->files, "packed file, - for standard input",
+                     "restored file (default: IN without .kwp), - for standard output", kFileKeepRemove);
+    threads(u);
+    u->add_flag("-t,--test", a->test, "check IN completely and write nothing (exit 2 on any damage)");
     u->footer("A damaged, truncated or foreign file is refused with exit status 2. A named OUT appears only\n"
               "when everything verified; standard output receives each block once its own check passed,\n"
               "so it may have received data before a late error (a truncated file or a bad checksum).");
-    u->callback([a] { unpack_stream(a->in, a->out, a->threads); });
+    u->callback([a] {
+        if (a->test) {
+            if (a->files.to_stdout || !a->files.out_pos.empty() || !a->files.out_opt.empty() || a->files.remove_input) {
+                fail(kExitBadInput, "-t checks and writes nothing: give no output and no --rm");
+            }
+            file_run run(a->files, "");
+            const auto r = unpack_stream(a->files.in, "", a->threads, writing(a->files, false, false), true);
+            run.finish(r.in_bytes, r.out_bytes, "verified");
+            return;
+        }
+        const std::string out = choose_output(a->files, [](const std::string &in) {
+            if (!has_pack_suffix(in)) {
+                fail(kExitBadInput, located(in, 0, "does not end in .kwp: give the output name (OUT, -o or -c)"));
+            }
+            return in.substr(0, in.size() - kPackSuffix.size());
+        });
+        file_run run(a->files, out);
+        const auto r = unpack_stream(a->files.in, out, a->threads, writing(a->files, false, true), false);
+        run.finish(r.in_bytes, r.out_bytes, "unpacked");
+    });
 }
 
 }  // namespace kwtool
