@@ -3,11 +3,12 @@
 // 1. Lookups: a configuration text of about 50 KB (50 sections of 20 keys,
 //    a comment above each section) is opened from memory, and each of its
 //    1,000 keys is looked up from line 1 (goto 1, then find section + key),
-//    in a shuffled order. The peer parses the same text with libinih into an
+//    in a shuffled order, in the classic dialect and in the common one. The peer parses the same text with libinih into an
 //    unordered_map and looks the same keys up there. Both contenders include
 //    their whole setup, open or parse, in every call.
 // 2. Edits: 1,000 lines inserted at positions spread over the text, then
-//    deleted again, beside the same edits on a vector of strings.
+//    deleted again (in both dialects), beside the same edits on a vector of
+//    strings.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -58,12 +59,12 @@ Text make_text() {
 const unsigned char *u(const std::string &s) { return reinterpret_cast<const unsigned char *>(s.c_str()); }
 
 // Open, look every key up from line 1, close. Returns how many were found.
-int kw_lookups(const Text &t, std::vector<unsigned char> &buf) {
+int kw_lookups(const Text &t, std::vector<unsigned char> &buf, std::int32_t dialect) {
     KW_INI_STRUC ini;
     std::memset(&ini, 0, sizeof ini);
     ini.pBuf = buf.data();
     ini.bufsize = ini.usesize = static_cast<std::uint16_t>(t.lines.size());
-    if (KW_ini_open(&ini, nullptr, KW_INI_READ, 0) != INI_OK) {
+    if (KW_ini_open(&ini, nullptr, KW_INI_READ | dialect, 0) != INI_OK) {
         std::abort();
     }
     int found_count = 0;
@@ -115,13 +116,14 @@ std::vector<std::uint16_t> spread(std::size_t lines, int count) {
 
 // Insert before each original line in `at` (ascending), then delete them
 // all again, last first: the text ends as it began.
-void kw_edits(std::vector<unsigned char> &buf, std::uint16_t used, const std::vector<std::uint16_t> &at) {
+void kw_edits(std::vector<unsigned char> &buf, std::uint16_t used, const std::vector<std::uint16_t> &at,
+              std::int32_t dialect) {
     KW_INI_STRUC ini;
     std::memset(&ini, 0, sizeof ini);
     ini.pBuf = buf.data();
     ini.bufsize = static_cast<std::uint16_t>(buf.size());
     ini.usesize = used;
-    if (KW_ini_open(&ini, nullptr, KW_INI_READWRITE, 0) != INI_OK) {
+    if (KW_ini_open(&ini, nullptr, KW_INI_READWRITE | dialect, 0) != INI_OK) {
         std::abort();
     }
     const unsigned char line[] = "added=1\n";
@@ -154,12 +156,15 @@ int main() {
     std::vector<unsigned char> lookup_buf = t.lines;
     std::printf("text: %zu bytes, %zu lines, %zu lookups\n", t.file.size(), t.line_list.size(), t.lookups.size());
 
-    if (kw_lookups(t, lookup_buf) != static_cast<int>(t.lookups.size())) {
-        std::fprintf(stderr, "KW_ini_find missed keys\n");
-        return 1;
+    for (std::int32_t dialect : {0, KW_INI_COMMON}) {
+        if (kw_lookups(t, lookup_buf, dialect) != static_cast<int>(t.lookups.size())) {
+            std::fprintf(stderr, "KW_ini_find missed keys\n");
+            return 1;
+        }
     }
     kwbench::Suite lookups("open + 1,000 lookups from line 1 (~50 KB text)", static_cast<double>(t.file.size()));
-    lookups.add("KW_ini_open + goto/find", [&] { kwbench::keep(kw_lookups(t, lookup_buf)); });
+    lookups.add("KW_ini_open + goto/find", [&] { kwbench::keep(kw_lookups(t, lookup_buf, 0)); });
+    lookups.add("the same, KW_INI_COMMON", [&] { kwbench::keep(kw_lookups(t, lookup_buf, KW_INI_COMMON)); });
 #ifdef KW_BENCH_HAS_INIH
     std::vector<std::string> keys;
     for (const auto &[section, key] : t.lookups) {
@@ -173,21 +178,26 @@ int main() {
 #endif
     lookups.run();
 #ifdef KW_BENCH_HAS_INIH
-    std::printf("  time ratio KW / libinih: %.3f (below 1.0: KW is faster)\n", lookups.median(0) / lookups.median(1));
+    std::printf("  time ratio KW / libinih: %.3f (below 1.0: KW is faster)\n", lookups.median(0) / lookups.median(2));
+    std::printf("  time ratio KW common / libinih: %.3f\n", lookups.median(1) / lookups.median(2));
 #endif
+    std::printf("  time ratio KW common / KW classic: %.3f (goal: at most 1.10)\n", lookups.median(1) / lookups.median(0));
 
     const std::vector<std::uint16_t> at = spread(t.line_list.size(), 1000);
     std::vector<unsigned char> edit_buf(65535, 0);
     std::copy(t.lines.begin(), t.lines.end(), edit_buf.begin());
     const auto used = static_cast<std::uint16_t>(t.lines.size());
-    kw_edits(edit_buf, used, at);
-    if (!std::equal(t.lines.begin(), t.lines.end(), edit_buf.begin())) {
-        std::fprintf(stderr, "the edits did not restore the text\n");
-        return 1;
+    for (std::int32_t dialect : {0, KW_INI_COMMON}) {
+        kw_edits(edit_buf, used, at, dialect);
+        if (!std::equal(t.lines.begin(), t.lines.end(), edit_buf.begin())) {
+            std::fprintf(stderr, "the edits did not restore the text\n");
+            return 1;
+        }
     }
     std::vector<std::string> vec = t.line_list;
     kwbench::Suite edits("1,000 inserts then 1,000 deletes, spread over the text", 0);
-    edits.add("KW_ini_insert / KW_ini_delete", [&] { kw_edits(edit_buf, used, at); });
+    edits.add("KW_ini_insert / KW_ini_delete", [&] { kw_edits(edit_buf, used, at, 0); });
+    edits.add("the same, KW_INI_COMMON", [&] { kw_edits(edit_buf, used, at, KW_INI_COMMON); });
     edits.add("vector<string> insert / erase", [&] { vector_edits(vec, at); });
     edits.run();
     return 0;

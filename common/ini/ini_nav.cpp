@@ -54,6 +54,7 @@ struct Pattern {
     std::size_t len;
     bool star;   // holds a '*': the general matcher decides
     bool plain;  // neither '*' nor '?', and folded holds it upper-cased
+    bool edges;  // first and last bytes are neither blank nor '?'
     unsigned char folded[kFoldedMax];
 };
 
@@ -73,6 +74,7 @@ void measure(const unsigned char *p, Pattern *pat) noexcept {
     pat->text = p;
     pat->len = len;
     pat->plain = !pat->star && !wild && len <= kFoldedMax;
+    pat->edges = len > 0 && !is_blank(p[0]) && p[0] != '?' && !is_blank(p[len - 1]) && p[len - 1] != '?';
 }
 
 ALWAYS_INLINE std::uint64_t load8(const unsigned char *p) noexcept {
@@ -157,21 +159,32 @@ Step section_line(const unsigned char *line, std::size_t len, const Pattern &sec
     return key_given ? Step::pass : Step::found;
 }
 
-// The common dialect's header: blanks (and on line 1 a byte-order mark) may
-// stand before the bracket.
-Step section_line_common(const unsigned char *line, std::size_t len, bool text_start, const Pattern &sect,
-                         bool key_given, bool *foundsect) noexcept {
+// The common dialect's header line, from its bracket on: blanks (and on
+// line 1 a byte-order mark) may stand before it. A header holds its bracket,
+// so the skip never reaches the zero.
+ALWAYS_INLINE std::size_t header_indent(const unsigned char *line, std::size_t len, bool text_start) noexcept {
     std::size_t b = mark_at(line, len, text_start);
-    while (is_blank(line[b])) {
-        ++b;  // a header holds its bracket: the zero is never reached
+    while (b < len && is_blank(line[b])) {
+        ++b;
     }
-    return section_line(line + b, len - b, sect, key_given, foundsect);
+    return b;
 }
 
 // The common dialect's key: the bytes before the first '=', without the
 // blanks around them (and on line 1 without a byte-order mark).
-Step key_line_common(const unsigned char *line, std::size_t len, std::uint8_t keylen, bool text_start,
-                     const Pattern &key) noexcept {
+ALWAYS_INLINE Step key_line_common(const unsigned char *line, std::size_t len, std::uint8_t keylen, bool text_start,
+                                   const Pattern &key) noexcept {
+    if (!key.star && keylen < 255) {
+        // The trimmed name is never longer than the bytes before the '='.
+        if (keylen < key.len) {
+            return Step::pass;
+        }
+        // Of the same length it can only be all of them: a pattern whose ends
+        // are neither blank nor '?' then fails on any blank there by itself.
+        if (keylen == key.len && key.edges && !text_start) {
+            return same_bytes(line, key) ? Step::found : Step::pass;
+        }
+    }
     const unsigned char *eq = line + keylen;
     if (keylen == 255) {
         eq = static_cast<const unsigned char *>(std::memchr(line, '=', len));
@@ -302,10 +315,14 @@ Stop search(const KW_INI_INTERNAL *x, std::uint16_t from, const Pattern *sect, c
             if (i == n) {
                 return Stop{i, false};
             }
-            const Step step =
-                Common ? section_line_common(txt + ref[i].offs, line_length(ref, i), ref[i].offs == 0, *sect,
-                                             key != nullptr, &foundsect)
-                       : section_line(txt + ref[i].offs, line_length(ref, i), *sect, key != nullptr, &foundsect);
+            const unsigned char *line = txt + ref[i].offs;
+            std::size_t len = line_length(ref, i);
+            if (Common && line[0] != '[' && line[0] != '<') {
+                const std::size_t b = header_indent(line, len, ref[i].offs == 0);
+                line += b;
+                len -= b;
+            }
+            const Step step = section_line(line, len, *sect, key != nullptr, &foundsect);
             if (step != Step::pass) {
                 return Stop{i, step == Step::found};
             }
