@@ -312,7 +312,9 @@ KW_API uint32_t KW_ini_goto(KW_INI_STRUC *pIni, uint16_t nth_line);
  * character, a '*' ends the comparison. Wildcards count in the patterns only.
  * A section name is what stands between its opening bracket and the first
  * closing bracket; a key name is everything before the first '='. Neither is
- * trimmed: '[ Net ]' is " NET ", and 'Port = 5' has the key "PORT ". Only the
+ * trimmed: '[ Net ]' is " NET ", and 'Port = 5' has the key "PORT " (in the
+ * common dialect the key is "PORT" and an indented header is found; see
+ * Dialects). Only the
  * first matching section at or after the current line is searched.
  * Patterns and names of any length are compared in full: nothing is cut at
  * 255 bytes and no length is refused. Neither pattern is changed. The search
@@ -408,6 +410,17 @@ KW_API uint32_t KW_ini_value(KW_INI_STRUC *pIni, const unsigned char **ppValue, 
  *                          line does not fit and the buffer cannot grow within
  *                          65,535 bytes.
  *   other                  the failing result of alloc_mem, unchanged.
+ *
+ * Common dialect (see Dialects): Textline may be up to 57,343 bytes (longer
+ * gives 30, read no further), is never refused for its content (no 26 or
+ * 27), and is classified in its place; the lines after it that the
+ * continuation rule concerns are classified again. The buffer grows in as
+ * many 8,192-byte steps as the line needs; whether they fit within 65,535
+ * bytes is settled first (30, nothing changed), while an alloc_mem failure
+ * part way leaves a larger buffer with the same text. A Textline of more than
+ * 255 bytes that points into the handle's own text is first copied into a
+ * block of its own through alloc_mem (given back before the call returns);
+ * its failure is returned with nothing changed.
  */
 KW_API uint32_t KW_ini_insert(KW_INI_STRUC *pIni, const unsigned char *Textline, unsigned char WhereFlag);
 

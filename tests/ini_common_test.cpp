@@ -666,4 +666,49 @@ TEST(CommonEdit, AMarkCountsOnlyAtTheStartOfTheText) {
     KW_ini_close(&ini);
 }
 
+TEST(CommonAlloc, ALongLineFromTheTextIsCopiedFirstAndItsFailureChangesNothing) {
+    const std::string long_line = "k = " + std::string(400, 'a') + "\n";
+    CallerText t({"[s]\n", long_line}, 16);
+    kwtest::Ledger::reset();
+    KW_INI_STRUC ini = fresh_record();
+    kwtest::use_ledger(ini);
+    ASSERT_EQ(t.open(ini, kReadWrite), 0u);
+    ASSERT_EQ(KW_ini_goto(&ini, 2), 0u);
+    const std::vector<unsigned char> before = t.bytes;
+    // The next request is the copy of pLine's 406 bytes: refused.
+    kwtest::Ledger::get().fail_at = static_cast<long>(kwtest::Ledger::get().requests.size());
+    EXPECT_EQ(KW_ini_replace(&ini, ini.pLine), 7u);
+    EXPECT_EQ(kwtest::Ledger::get().requests.back(), long_line.size() + 1);
+    EXPECT_EQ(t.bytes, before);
+    EXPECT_EQ(ini.linenum, 2);
+    EXPECT_EQ(value_of(ini), std::string(400, 'a'));
+    // Granted, it is given back before the call returns.
+    kwtest::Ledger::get().fail_at = -1;
+    const std::size_t live = kwtest::Ledger::get().live.size();
+    ASSERT_EQ(KW_ini_insert(&ini, ini.pLine, 1), 0u);
+    EXPECT_EQ(kwtest::text(ini.pLine), long_line);
+    EXPECT_EQ(kwtest::Ledger::get().live.size(), live + 1) << "only the grown text block stays";
+    EXPECT_EQ(KW_ini_close(&ini), 0u);
+    EXPECT_TRUE(kwtest::Ledger::get().live.empty());
+    EXPECT_FALSE(kwtest::Ledger::get().bad_release);
+    kwtest::Ledger::reset();
+}
+
+TEST(CommonAlloc, ALineNeedingSeveralGrowthStepsIsRefusedWholeWhenTheyCannotFit) {
+    kwtest::TempDir dir;
+    const std::string path = dir.write("a.ini", "[s]\nk=" + std::string(30000, 'x') + "\n");
+    KW_INI_STRUC ini = fresh_record();
+    ASSERT_EQ(KW_ini_open(&ini, path.c_str(), kReadWrite, KW_INI_8BIT), 0u);
+    const std::string second = "k2=" + std::string(30000, 'y') + "\n";
+    EXPECT_EQ(KW_ini_insert(&ini, u(second.c_str()), 0), INI_ERR_TEXT_FULL);
+    EXPECT_EQ(types(ini).size(), 2u);
+    const std::string fits = "k2=" + std::string(20000, 'y') + "\n";
+    ASSERT_EQ(KW_ini_insert(&ini, u(fits.c_str()), 0), 0u);
+    EXPECT_EQ(find_line(ini, "s", "k2"), 2u);
+    EXPECT_EQ(value_of(ini), std::string(20000, 'y'));
+    ASSERT_EQ(KW_ini_write(&ini), 0u);
+    EXPECT_EQ(kwtest::read_file(path), written_back("[s]\n" + fits + "k=" + std::string(30000, 'x') + "\n"));
+    KW_ini_close(&ini);
+}
+
 }  // namespace
