@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -709,6 +710,67 @@ TEST(CommonAlloc, ALineNeedingSeveralGrowthStepsIsRefusedWholeWhenTheyCannotFit)
     ASSERT_EQ(KW_ini_write(&ini), 0u);
     EXPECT_EQ(kwtest::read_file(path), written_back("[s]\n" + fits + "k=" + std::string(30000, 'x') + "\n"));
     KW_ini_close(&ini);
+}
+
+// Random edits from a vocabulary of the lines the continuation rule turns
+// on: after every one the table must say what a fresh open of the same text
+// says, and every key must still be found where it stands.
+TEST(CommonEdit, RandomEditsAgreeWithAFreshOpen) {
+    const std::vector<std::string> vocabulary = {
+        "[s]\n", "  [t]\n", "a=1\n", "  b=2\n", "    c=3\n", "\td=4\n", "# c\n", "\n", "words\n",
+        "\xEF\xBB\xBF" "e=5\n", "\xEF\xBB\xBF    g=6\n", "\xEF\xBB\xBF  [u]\n", "  \n", " h=7\n",
+        "f = " + std::string(300, 'f') + "\n",
+    };
+    std::mt19937 rng(12345);
+    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    for (int round = 0; round < 40; ++round) {
+        CallerText t({"[s]\n", "a=1\n"}, 256);
+        KW_INI_STRUC ini = fresh_record();
+        ASSERT_EQ(t.open(ini, kReadWrite), 0u);
+        for (int step = 0; step < 40; ++step) {
+            const auto lines = static_cast<std::uint16_t>(types(ini).size());
+            if (lines > 0) {
+                ASSERT_EQ(KW_ini_goto(&ini, static_cast<std::uint16_t>(1 + pick(lines))), 0u);
+            }
+            const std::string &line = vocabulary[pick(vocabulary.size())];
+            std::uint32_t st = 0;
+            switch (lines == 0 ? 0 : pick(4)) {
+            case 0:
+                st = KW_ini_insert(&ini, u(line.c_str()), 0);
+                break;
+            case 1:
+                st = KW_ini_insert(&ini, u(line.c_str()), 1);
+                break;
+            case 2:
+                st = KW_ini_replace(&ini, u(line.c_str()));
+                break;
+            default:
+                st = KW_ini_delete(&ini);
+                break;
+            }
+            ASSERT_EQ(st, 0u) << "round " << round << " step " << step;
+            const std::vector<unsigned> now = types(ini);
+            ASSERT_EQ(now, reopened_types(ini)) << "round " << round << " step " << step;
+            // Each key line is found from its section's header (or line 1).
+            for (std::uint16_t i = 1; i <= now.size(); ++i) {
+                if (now[i - 1] != INI_LINE_KEY) {
+                    continue;
+                }
+                KW_ini_goto(&ini, i);
+                std::string name(reinterpret_cast<const char *>(ini.pLine));
+                name = name.substr(0, name.find('='));
+                if (i == 1 && name.rfind("\xEF\xBB\xBF", 0) == 0) {
+                    name.erase(0, 3);
+                }
+                name.erase(0, name.find_first_not_of(" \t"));
+                name.erase(name.find_last_not_of(" \t") + 1);
+                const unsigned found = find_in_section(ini, i, name.c_str());
+                ASSERT_NE(found, 0u) << name;
+                ASSERT_LE(found, i) << name;
+            }
+        }
+        KW_ini_close(&ini);
+    }
 }
 
 }  // namespace
