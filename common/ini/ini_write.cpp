@@ -48,9 +48,10 @@ std::uint32_t rewrite_in_place(KW_INI_INTERNAL *x, bool regular) noexcept {
     std::size_t line_ends = 0;
     for (std::uint16_t i = 0; i < x->numlines; ++i) {
         const char *line = reinterpret_cast<const char *>(x->pTxt + x->pRef[i].offs);
-        const std::size_t len = std::strlen(line);
-        bytes += len;
-        line_ends += len > 0 && line[len - 1] == '\n' ? 1 : 0;
+        bytes += std::strlen(line);
+        for (const char *p = std::strchr(line, '\n'); p != nullptr; p = std::strchr(p + 1, '\n')) {
+            ++line_ends;  // an inserted line may hold more than one
+        }
     }
     if (!plat::start_rewrite(x->pFile, regular, bytes, line_ends)) {
         return INI_ERR_WRITE;
