@@ -8,6 +8,14 @@
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "kwtool_test_util.h"
 
 namespace {
@@ -580,5 +588,66 @@ TEST_F(KwtoolIni, ReadOnlyFilesCanStillBeRead) {
     EXPECT_NE(w.err.find("cannot open the file for reading and writing: "), std::string::npos) << w.err;
     EXPECT_EQ(text(), kIni);
 }
+
+#if !defined(_WIN32)
+// kwtool run by another user, in a child that gives up root (nobody's ids)
+// before it starts the tool: the file is the one the user may read but not
+// write, as a system file is for everyone but its owner.
+kwtest::run_result run_as_nobody(const kwtest::TempDir &dir, std::vector<std::string> args) {
+    args.insert(args.begin(), {kwtest::kwtool_path(), "ini"});
+    std::vector<char *> argv;
+    for (auto &a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    const std::string out = dir.file(".stdout");
+    const std::string err = dir.file(".stderr");
+    const std::string cwd = dir.path().string();
+    kwtest::run_result r;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(cwd.c_str()) != 0 ||
+            setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(127);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
+        return r;
+    }
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    r.out = kwtest::slurp(out);
+    r.err = kwtest::slurp(err);
+    return r;
+}
+
+TEST_F(KwtoolIni, AnotherUserReadsEveryLineButCannotEdit) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the tool as another user";
+    }
+    // The user must reach the folder and read the file, and write neither.
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    auto r = run_as_nobody(dir, {"list", "app.ini"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("    1  comment  ; settings\n"), std::string::npos) << "comments keep their numbers";
+    EXPECT_NE(r.out.find("   13  key      Level=info\n"), std::string::npos) << r.out;
+    r = run_as_nobody(dir, {"get", "app.ini", "Network", "Retry"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "3\n");
+    r = run_as_nobody(dir, {"set", "app.ini", "Network", "Retry", "4"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "kwtool: app.ini: cannot open the file for reading and writing: Permission denied\n");
+    EXPECT_EQ(text(), kIni);
+    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    r = run_as_nobody(dir, {"get", "app.ini", "Network", "Retry"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "kwtool: app.ini: cannot open: Permission denied\n");
+}
+#endif
 
 }  // namespace

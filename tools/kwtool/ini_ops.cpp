@@ -126,13 +126,16 @@ std::pair<std::size_t, std::size_t> value_span(document &f) {
     return {static_cast<std::size_t>(p - r->pLine), len};
 }
 
+// The end position's number: one past the last line.
+std::uint16_t past_end(document &f) { return static_cast<std::uint16_t>(f.lines() + 1u); }
+
 std::uint16_t next_header(document &f, std::uint16_t from) {
     for (std::uint16_t n = from; n <= f.lines(); ++n) {
         if (type_at(f, n) == INI_LINE_SECTION) {
             return n;
         }
     }
-    return static_cast<std::uint16_t>(f.lines() + 1u);
+    return past_end(f);
 }
 
 // Every section whose header matches, in file order; for "" the one range
@@ -714,7 +717,7 @@ set_effect set(document &f, const std::string &path, const std::string &section,
 
         check_new_name(f, key, false);
         const std::uint16_t last_key = last_key_line(f, s.first, s.end);
-        const key_style style = style_of(f, last_key != 0 ? last_key : last_key_line(f, 1, f.lines() + 1u));
+        const key_style style = style_of(f, last_key != 0 ? last_key : last_key_line(f, 1, past_end(f)));
         const std::string line = key_line(style, key, value);
         std::uint16_t anchor = last_key != 0 ? last_key : s.header;
         if (anchor == 0) {
@@ -740,7 +743,7 @@ set_effect set(document &f, const std::string &path, const std::string &section,
             anchor = value_end(f, anchor, s.end);
         }
         // Behind the whole file line, whatever pieces it was read in.
-        while (anchor < f.lines() && f.where(anchor + 1u).line == f.where(anchor).line) {
+        while (anchor < f.lines() && f.where(static_cast<std::uint16_t>(anchor + 1u)).line == f.where(anchor).line) {
             ++anchor;
         }
         ensure_line_end(f, anchor);
@@ -751,7 +754,7 @@ set_effect set(document &f, const std::string &path, const std::string &section,
 
     check_new_name(f, section, true);
     check_new_name(f, key, false);
-    const key_style style = style_of(f, last_key_line(f, 1, f.lines() + 1u));
+    const key_style style = style_of(f, last_key_line(f, 1, past_end(f)));
     const std::string header = "[" + section + "]";
     const std::string line = key_line(style, key, value);
     if (f.lines() == 0) {
