@@ -86,15 +86,33 @@ std::uint32_t block_check(const unsigned char *data, std::size_t n) {
 block_encoder::block_encoder(int level) : work_(new void *[kRdcWorkSlots]), level_(level) {}
 block_encoder::~block_encoder() = default;
 
+// Incompressible data costs the parse most of the block before it gives up.
+// Three slices from the start, the middle and the end stand for the block:
+// when not one of them shrinks, the block is stored without the whole parse.
+bool block_encoder::looks_incompressible(const unsigned char *in, std::size_t n, unsigned char *scratch) {
+    constexpr std::size_t kSlice = 4096;
+    if (n < 4 * kSlice) {
+        return false;
+    }
+    for (const std::size_t at : {std::size_t{0}, (n - kSlice) / 2, n - kSlice}) {
+        if (KW_RdcCompress(in + at, kSlice, scratch, work_.get()) < kSlice) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::size_t block_encoder::encode(const unsigned char *in, std::size_t n, unsigned char *out) {
     block_header h;
     h.size = static_cast<std::uint16_t>(n);
     h.check = block_check(in, n);
     unsigned char *data = out + kBlockHeaderSize;
-    const std::uint16_t packed = KW_RdcCompressLevel(in, h.size, data, work_.get(), level_);
+    const std::uint16_t packed =
+        looks_incompressible(in, n, data) ? 0 : KW_RdcCompressLevel(in, h.size, data, work_.get(), level_);
     // A result equal to the input's length may be a copy or a stream of that
-    // length: both are stored as the input itself, as is the (impossible
-    // with our own work area) 0 of a failed allocation.
+    // length: both are stored as the input itself, as is a block that looked
+    // incompressible and the (impossible with our own work area) 0 of a
+    // failed allocation.
     if (packed != 0 && packed < n) {
         h.kind = kKindRdc;
         h.stored = packed;

@@ -57,9 +57,13 @@ public:
 
     // Write the header and data of a block of 1 to 65,535 content bytes to
     // out (room for kBlockHeaderSize + n bytes); returns the bytes written.
+    // A block whose samples do not shrink is stored without being parsed
+    // whole; every block written compressed is the library's exact stream.
     std::size_t encode(const unsigned char *in, std::size_t n, unsigned char *out);
 
 private:
+    bool looks_incompressible(const unsigned char *in, std::size_t n, unsigned char *scratch);
+
     std::unique_ptr<void *[]> work_;
     int level_;
 };
