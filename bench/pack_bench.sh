@@ -28,6 +28,8 @@ done
 if [[ -z "$work" ]]; then
   work="$(mktemp -d /tmp/kwtool-bench-XXXXXX)"
   trap 'rm -rf "$work"' EXIT
+else
+  mkdir -p "$work"  # kept, with its corpus, for the next run
 fi
 cd "$work"
 
