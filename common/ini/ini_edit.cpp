@@ -11,6 +11,10 @@
 // A text that lives in the caller's buffer is edited there while it fits.
 // When it must grow it moves, once and for good, into a block of our own;
 // the caller's buffer is then left as it stood and never touched again.
+//
+// In the common dialect a line's type depends on the key line above it, so
+// after an edit the lines below are classified again, up to the first header
+// or key line whose entry stays as it was (ini_common.cpp).
 #include <cstdint>
 #include <cstring>
 
