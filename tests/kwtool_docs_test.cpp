@@ -27,7 +27,10 @@ protected:
     // The checked-in copy in the source tree, beside kwtool's sources.
     static std::string source_copy(const char *name) {
         const char *samples = std::getenv("KW_SAMPLES");
-        return samples == nullptr ? std::string() : (fs::path(samples).parent_path() / "tools" / "kwtool" / name).string();
+        if (samples == nullptr) {
+            return std::string();
+        }
+        return (fs::path(kwtest::complete(samples)).parent_path() / "tools" / "kwtool" / name).string();
     }
 };
 

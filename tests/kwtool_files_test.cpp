@@ -413,6 +413,22 @@ TEST_F(KwtoolFiles, AReplacedFileKeepsItsModeOwnerAndGroup) {
     EXPECT_EQ(shared.st_mode & 07777, 0666u);
     EXPECT_EQ(kwtest::slurp(dir.file("shared.txt")), want);
     EXPECT_EQ(temporaries(dir), std::vector<std::string>{});
+
+    // A folder that takes no new file: the content is finished in the
+    // temporary folder, then copied in.
+    want = expected("written from elsewhere\n");
+    ASSERT_EQ(::chmod(dir.file("in.txt").c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    child locked(dir, {"scramble", "-f", "in.txt", "shared.txt"}, [] {
+        if (::setgid(23456) != 0 || ::setuid(12345) != 0) {
+            ::_exit(97);
+        }
+    });
+    locked.close_input();
+    const int locked_status = locked.wait();
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+    EXPECT_TRUE(WIFEXITED(locked_status) && WEXITSTATUS(locked_status) == 0) << locked_status;
+    EXPECT_EQ(kwtest::slurp(dir.file("shared.txt")), want);
 }
 
 TEST_F(KwtoolFiles, ASymbolicLinkIsWrittenThrough) {
