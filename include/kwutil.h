@@ -696,7 +696,9 @@ KW_API uint32_t KW_ini_tokenize(KW_INI_STRUC *pIni, unsigned char *pBuffer, unsi
 
 /* The caller's catalog handle: exactly 32 bytes on every host, any
  * alignment. Filled by KW_MsgOpen, read by the formatting calls. A copy of an
- * open handle is an equally good handle of the same catalog. */
+ * open handle (its 32 bytes) is an equally good handle of the same catalog
+ * until the catalog is closed: every copy refers to the one loaded block, and
+ * closing any copy ends them all (see KW_MsgClose). */
 typedef struct KW_MSG_CATALOG { unsigned char _[32]; } KW_MSG_CATALOG, *PKW_MSG_CATALOG;
 
 #define KW_MSG_ERR         10    /* KW_MsgOpen / KW_MsgClose failed */
@@ -753,6 +755,14 @@ KW_API uint32_t KW_MsgOpen(const char *pCatalogName, PKW_MSG_CATALOG pDefault, K
  * the handle's signature is cleared, so any later use of it, a second close
  * included, is refused. A built-in catalog's handle is left as it is: nothing
  * is released and it stays usable.
+ *
+ * Copies: closing a loaded catalog through any copy of its handle ends every
+ * copy. Only the copy passed here loses its signature and is refused from then
+ * on; the others still carry it, and passing any of them to a formatting call
+ * or to KW_MsgClose afterwards is undefined (it reaches the released block; a
+ * close through it releases the block a second time). Close one copy, once,
+ * when no other copy is in use. Copies of a built-in catalog's handle stay
+ * usable, as the handle itself does.
  * @return 0; KW_MSG_ERR (10) when pCatalog is NULL or lacks the signature
  *         (nothing is released).
  */

@@ -208,6 +208,31 @@ TEST_F(MsgCatalog, CloseRefusesARecordWithoutTheSignatureAndAClosedOne) {
     EXPECT_STREQ(buf, "unchanged");
 }
 
+// A copy is as good as the handle it was taken from while the catalog is
+// open; once the catalog is closed through one copy, that copy is refused
+// by every call (the other copies may not be used at all).
+TEST_F(MsgCatalog, CopiesFormatAlikeAndTheCopyClosedIsRefused) {
+    KW_MSG_CATALOG original;
+    ASSERT_EQ(open_with_ledger(dir.write("ab.cat", example_catalog()), original), 0u);
+    KW_MSG_CATALOG copy;
+    std::memcpy(&copy, &original, sizeof copy);
+    char a[64];
+    char b[64];
+    char app[] = "AB";
+    ASSERT_EQ(KW_MsgSprintf(&original, 0, a, app, 42, "C:", 17), 38);
+    ASSERT_EQ(KW_MsgSprintf(&copy, 0, b, app, 42, "C:", 17), 38);
+    EXPECT_STREQ(a, b);
+    ASSERT_EQ(KW_MsgClose(&copy, &Ledger::release), 0u);
+    EXPECT_EQ(Ledger::get().releases.size(), 1u);
+    EXPECT_TRUE(Ledger::get().live.empty());
+    EXPECT_EQ(KW_MsgClose(&copy, &Ledger::release), static_cast<std::uint32_t>(KW_MSG_ERR));
+    std::memcpy(b, "unchanged", 10);
+    EXPECT_EQ(KW_MsgSprintf(&copy, 0, b, app, 42, "C:", 17), 0);
+    EXPECT_EQ(KW_MsgSnprintf(&copy, 0, b, sizeof b, app, 42, "C:", 17), KW_MSG_BAD_HANDLE);
+    EXPECT_STREQ(b, "");
+    EXPECT_EQ(Ledger::get().releases.size(), 1u) << "the block went back once";
+}
+
 // Malformed files: each is refused with 10, its block (if one was obtained)
 // handed back, the handle left alone, and a built-in catalog not used instead.
 TEST_F(MsgCatalog, UntrustworthyFilesAreRefused) {

@@ -1,5 +1,6 @@
 // The catalog header, KW_CATALOG_HEADER, and the library's view of a
-// caller's KW_MSG_CATALOG handle.
+// caller's KW_MSG_CATALOG handle. Opening and closing (catalog.cpp) are the
+// only writers of a handle; the formatting calls read it with read_handle.
 //
 // A catalog file and a catalog image start with the same 32 bytes that an
 // open handle holds. Counts are big-endian byte pairs in all three places;
@@ -16,7 +17,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "kwutil.h"
 
@@ -59,10 +59,6 @@ static_assert(kTwoAddresses ? (kAddrAt == 24 && offsetof(KW_CATALOG_HEADER, pTxt
                             : (kAddrAt == 24 && kAddrAt + sizeof(void *) == sizeof(KW_MSG_CATALOG)),
               "pOff at 24 and pTxt at 28 with 4-byte addresses; one address in 24 to 31 with 8");
 
-inline std::uint16_t be16(const unsigned char *p) noexcept {
-    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
-
 inline bool has_signature(const unsigned char *header) noexcept {
     return header[0] == kSignatureByte && header[1] == kSignatureByte && header[2] == kSignatureByte &&
            header[3] == kSignatureByte;
@@ -81,37 +77,7 @@ struct Catalog {
 
 // Read an open handle. Returns false, leaving out untouched, when the handle
 // does not carry the signature.
-inline bool read_handle(const KW_MSG_CATALOG *h, Catalog &out) noexcept {
-    const unsigned char *b = h->_;
-    if (!has_signature(b)) {
-        return false;
-    }
-    out.encoding = b[offsetof(KW_CATALOG_HEADER, encoding)];
-    out.builtin = b[offsetof(KW_CATALOG_HEADER, IsCFileGenerate)] != 0;
-    out.num_msgs = be16(b + offsetof(KW_CATALOG_HEADER, num_msgs));
-    out.arraysize = be16(b + offsetof(KW_CATALOG_HEADER, arraysize));
-    out.txtsize = be16(b + offsetof(KW_CATALOG_HEADER, txtsize));
-    std::memcpy(&out.pOff, b + kAddrAt, sizeof out.pOff);
-    if constexpr (kTwoAddresses) {
-        std::memcpy(&out.pTxt, b + offsetof(KW_CATALOG_HEADER, pTxt), sizeof out.pTxt);
-    } else {
-        out.pTxt = out.pOff + out.arraysize;
-    }
-    return true;
-}
-
-// Fill a handle from an image whose offsets are already native: the header
-// copied, then the image's addresses in bytes 24 to 31.
-inline void write_handle(KW_MSG_CATALOG *h, unsigned char *image) noexcept {
-    unsigned char *b = h->_;
-    std::memmove(b, image, kHeaderSize);  // the handle may be the built-in image itself
-    const unsigned char *off = image + kHeaderSize;
-    std::memcpy(b + kAddrAt, &off, sizeof off);
-    if constexpr (kTwoAddresses) {
-        const unsigned char *txt = off + be16(image + offsetof(KW_CATALOG_HEADER, arraysize));
-        std::memcpy(b + offsetof(KW_CATALOG_HEADER, pTxt), &txt, sizeof txt);
-    }
-}
+bool read_handle(const KW_MSG_CATALOG *h, Catalog &out) noexcept;
 
 }  // namespace kw::msg
 

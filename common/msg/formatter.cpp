@@ -1,10 +1,295 @@
-// ascii_ebcdic_sprintf: the formatter over argument values that are all
-// known beforehand. Its pieces live in format_core.h.
+// The formatter: the search for the next '%', the reading of one specifier,
+// the writing of one conversion, and the loop that joins them. What the
+// syntax means and what unusual texts give is said in kwutil.h; the
+// functions declared in formatter.h say what they promise their callers.
+//
+// Punctuation, digits and letters are recognised by their codes in the
+// text's encoding, and the characters generated (digits, A to F, minus sign,
+// fill) are produced in it, so an EBCDIC catalog never needs translating.
+// Nothing at or past limit (the end of the catalog's text area, which ends
+// with a zero) is ever read.
+//
+// The loop is a template over where the output goes: a buffer the caller
+// vouches for needs no counting at all, so it gets its own instance.
 #include "msg/formatter.h"
 
-#include "msg/format_core.h"
+#include <bit>
+#include <climits>
+#include <cstring>
+
+#include "msg/output.h"
+#include "platform/bytes.h"
 
 namespace kw::msg {
+
+const unsigned char *find_byte_or_zero(const unsigned char *p, const unsigned char *limit,
+                                       unsigned char c) noexcept {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t lows = 0x7F7F7F7F7F7F7F7Fu;
+    const std::uint64_t pattern = ones * c;
+    // The high bit of each byte of zero_bytes(x) is set exactly where x has
+    // a zero byte.
+    const auto zero_bytes = [](std::uint64_t x) { return ~(((x & lows) + lows) | x | lows); };
+    while (limit - p >= 8) {
+        const std::uint64_t v = plat::load64(p);
+        const std::uint64_t hit = zero_bytes(v ^ pattern) | zero_bytes(v);
+        if (hit != 0) {
+            if constexpr (std::endian::native == std::endian::little) {
+                return p + (std::countr_zero(hit) >> 3);
+            } else {
+                return p + (std::countl_zero(hit) >> 3);
+            }
+        }
+        p += 8;
+    }
+    while (*p != c && *p != 0) {
+        ++p;
+    }
+    return p;
+}
+
+std::size_t itoa_(std::int32_t n, unsigned char *s, unsigned char char_0, unsigned char minus) noexcept {
+    // The magnitude is taken unsigned, so INT32_MIN has one too.
+    std::uint32_t u = n < 0 ? 0u - static_cast<std::uint32_t>(n) : static_cast<std::uint32_t>(n);
+    std::size_t len = n < 0 ? 2 : 1;
+    for (std::uint32_t v = u; v >= 10; v /= 10) {
+        ++len;
+    }
+    s[len] = 0;
+    std::size_t i = len;
+    do {
+        s[--i] = static_cast<unsigned char>(char_0 + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (n < 0) {
+        s[0] = minus;
+    }
+    return len;
+}
+
+namespace {
+
+// Skip blanks; a plus sign is passed over, a minus sign gives 0; then the
+// longest run of digits, as a decimal number that stops growing at
+// INT32_MAX. The caller's pointer does not move.
+std::int32_t atoi_(const unsigned char *s, unsigned char char_0, unsigned char char_9, unsigned char space,
+                   unsigned char minus, unsigned char plus) noexcept {
+    while (*s == space) {
+        ++s;
+    }
+    if (*s == plus) {
+        ++s;
+    } else if (*s == minus) {
+        return 0;
+    }
+    std::int64_t n = 0;
+    for (; *s >= char_0 && *s <= char_9; ++s) {
+        n = n * 10 + (*s - char_0);
+        if (n > INT32_MAX) {
+            n = INT32_MAX;
+        }
+    }
+    return static_cast<std::int32_t>(n);
+}
+
+// Digits are produced from the least significant end, so the conversions
+// count them first and fill their buffer backwards: no reversal, no strlen.
+
+template <std::uint32_t B>
+std::size_t digits_in_base(std::uint32_t n, unsigned char *s, unsigned char char_0, unsigned char upper_a) noexcept {
+    std::size_t len = 1;
+    for (std::uint32_t v = n; v >= B; v /= B) {
+        ++len;
+    }
+    s[len] = 0;
+    std::size_t i = len;
+    do {
+        const std::uint32_t d = n % B;
+        s[--i] = static_cast<unsigned char>(d < 10 ? char_0 + d : upper_a + (d - 10));
+        n /= B;
+    } while (n != 0);
+    return len;
+}
+
+// Unsigned digits in base b (8, 10 or 16), letters in upper case, and a
+// terminating zero. Returns the length.
+std::size_t itoab(std::uint32_t n, unsigned char *s, std::uint32_t b, unsigned char char_0,
+                  unsigned char upper_a) noexcept {
+    switch (b) {
+        case 8: return digits_in_base<8>(n, s, char_0, upper_a);
+        case 10: return digits_in_base<10>(n, s, char_0, upper_a);
+        default: return digits_in_base<16>(n, s, char_0, upper_a);
+    }
+}
+
+std::size_t bounded_length(const unsigned char *s, std::size_t limit) noexcept {
+    std::size_t n = 0;
+    while (n < limit && s[n] != 0) {
+        ++n;
+    }
+    return n;
+}
+
+// One specifier as the formatter reads it, from just after its '%'.
+struct Parsed {
+    bool left;                   // '-': fill after the text
+    unsigned char fill;          // char_0 or space
+    unsigned char conversion;
+    std::uint32_t position;      // 1 to 9 when usable
+    std::uint32_t width;
+    std::size_t precision;       // 0: no cut
+    const unsigned char *resume; // where the text goes on after it
+};
+
+// Read the specifier at p (just after its '%') into s; false when it is
+// unusable, and the output ends where it starts. It is unusable when the
+// text is cut short before its first '!', when its position is outside 1 to
+// 9, or when its conversion is not one of c s d o u x X (the terminator
+// included). The closing mark is passed over whatever it is, but never the
+// terminator. (s is filled in place: a returned copy of it costs more than
+// the reading.)
+bool parse_specifier(const unsigned char *p, const Literals &lit, Parsed &s) noexcept {
+    const auto is_digit = [&lit](unsigned char c) { return c >= lit.char_0 && c <= lit.char_9; };
+    const auto number = [&lit](const unsigned char *at) {
+        return atoi_(at, lit.char_0, lit.char_9, lit.space, lit.minus, lit.plus);
+    };
+    s.left = false;
+    s.width = 0;
+    s.precision = 0;
+    const std::int32_t position = number(p);
+    while (*p != 0 && *p != lit.exclamation) {
+        ++p;
+    }
+    if (*p == 0 || position < 1 || position > static_cast<std::int32_t>(kMaxArgs)) {
+        return false;
+    }
+    s.position = static_cast<std::uint32_t>(position);
+    ++p;
+    if (*p == lit.minus) {
+        s.left = true;
+        ++p;
+    }
+    s.fill = *p == lit.char_0 ? lit.char_0 : lit.space;
+    if (is_digit(*p)) {
+        s.width = static_cast<std::uint32_t>(number(p));
+        while (is_digit(*p)) {
+            ++p;
+        }
+    }
+    if (*p == lit.dot) {
+        ++p;
+        s.precision = static_cast<std::size_t>(number(p));
+        while (is_digit(*p)) {
+            ++p;
+        }
+    }
+    if (*p == lit.lower_l) {
+        ++p;
+    }
+    s.conversion = *p;
+    const unsigned char c = s.conversion;
+    if (c != lit.lower_d && c != lit.lower_s && c != lit.lower_c && c != lit.lower_o && c != lit.lower_u &&
+        c != lit.lower_x && c != lit.upper_x) {
+        return false;
+    }
+    ++p;
+    if (*p != 0) {
+        ++p;
+    }
+    s.resume = p;
+    return true;
+}
+
+// Write the conversion of a usable specifier with its argument: a text is
+// read only from an element of kind text, a number only from one of kind
+// number; anything else gives the empty text or 0.
+template <class Out>
+void emit(Out &out, const Literals &lit, const Parsed &s, const ARG_UNION &arg, ArgKind kind) noexcept {
+    static const unsigned char empty[1] = {0};
+    unsigned char str[17];
+    const unsigned char *text = str;
+    std::size_t len;
+    if (s.conversion == lit.lower_s) {
+        text = kind == ArgKind::text && arg._ptr != nullptr ? arg._ptr : empty;
+        len = bounded_length(text, s.precision != 0 ? s.precision : SIZE_MAX);
+    } else {
+        const std::int32_t value = kind == ArgKind::number ? arg._long : 0;
+        if (s.conversion == lit.lower_d) {
+            len = itoa_(value, str, lit.char_0, lit.minus);
+        } else if (s.conversion == lit.lower_c) {
+            str[0] = static_cast<unsigned char>(value);
+            str[1] = 0;
+            len = str[0] != 0 ? 1 : 0;
+        } else {
+            const std::uint32_t base = s.conversion == lit.lower_o ? 8 : s.conversion == lit.lower_u ? 10 : 16;
+            len = itoab(static_cast<std::uint32_t>(value), str, base, lit.char_0, lit.upper_a);
+        }
+    }
+    if (s.precision != 0 && s.precision < len) {
+        len = s.precision;
+    }
+    if (s.width <= len) {
+        out.put(text, len);
+        return;
+    }
+    const std::uint64_t fills = s.width - len;
+    if (!s.left) {
+        out.fill(s.fill, fills);
+    }
+    out.put(text, len);
+    if (s.left) {
+        out.fill(s.fill, fills);
+    }
+}
+
+// Format ctl_string (its zero before limit) into out, position n taking
+// args[n - 1] of the kind kinds[n - 1].
+template <class Out>
+void format_core(const Literals &lit, Out &out, const unsigned char *ctl_string, const unsigned char *limit,
+                 const ARG_UNION *args, const ArgKind *kinds) noexcept {
+    const unsigned char *p = ctl_string;
+    for (;;) {
+        const unsigned char *stop = find_byte_or_zero(p, limit, lit.percent);
+        out.put(p, static_cast<std::size_t>(stop - p));
+        if (*stop == 0) {
+            return;
+        }
+        p = stop + 1;
+        if (*p == lit.percent) {
+            out.put(p, 1);
+            ++p;
+            continue;
+        }
+        Parsed s;
+        if (!parse_specifier(p, lit, s)) {
+            return;
+        }
+        emit(out, lit, s, args[s.position - 1], kinds[s.position - 1]);
+        p = s.resume;
+    }
+}
+
+// Run write(out) into buf as Sink(buf, cap, skip) stores it and return the
+// length of the whole text after the skipped characters.
+template <class Write>
+std::uint64_t run_output(char *buf, std::uint64_t cap, std::uint32_t skip, Write &&write) noexcept {
+    if (cap == Sink::kUnbounded && skip == 0 && buf != nullptr) {
+        // The caller vouches for the room and nothing is dropped: no count
+        // and no check but the position.
+        auto *const start = reinterpret_cast<unsigned char *>(buf);
+        RawOut out{start};
+        write(out);
+        *out.cur = 0;
+        return static_cast<std::uint64_t>(out.cur - start);
+    }
+    // Dropped characters are never written, so even the unbounded calls need
+    // no more room than the text they return and its zero.
+    Sink out(buf, cap, skip);
+    write(out);
+    return out.finish();
+}
+
+}  // namespace
 
 std::uint64_t ascii_ebcdic_sprintf(std::uint8_t encoding, char *buf, std::uint64_t cap, std::uint32_t skip,
                                    const unsigned char *ctl_string, const unsigned char *limit, const ARG_UNION *args,

@@ -1,5 +1,7 @@
-// The encoding-aware formatter of message texts, ascii_ebcdic_sprintf, and
-// the values it reads.
+// The encoding-aware formatter of message texts, ascii_ebcdic_sprintf: the
+// values it reads, the characters it knows in each encoding, and the two of
+// its pieces that the specifier scan and the fixed texts of the message
+// calls use as well. Where its output goes is output.h.
 #ifndef KW_MSG_FORMATTER_H
 #define KW_MSG_FORMATTER_H
 
@@ -40,6 +42,15 @@ inline constexpr Literals kEbcdicLiterals{0x6C, 0x5A, 0x4B, 0x60, 0x4E, 0xF0, 0x
 inline const Literals &literals_for(std::uint8_t encoding) noexcept {
     return encoding == 2 ? kEbcdicLiterals : kAsciiLiterals;
 }
+
+// The first byte at or after p that is c or the terminating zero, which
+// must lie before limit; bytes up to limit may be read (several at a time).
+const unsigned char *find_byte_or_zero(const unsigned char *p, const unsigned char *limit,
+                                       unsigned char c) noexcept;
+
+// n in signed decimal, digits from char_0 and a leading minus for a negative
+// n, into s (room for 12 bytes) with a terminating zero. Returns the length.
+std::size_t itoa_(std::int32_t n, unsigned char *s, unsigned char char_0, unsigned char minus) noexcept;
 
 // Format the zero-terminated ctl_string, whose zero lies before limit (up to
 // which bytes may be read), in the given encoding into buf as a Sink(buf,

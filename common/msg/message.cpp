@@ -1,4 +1,4 @@
-// The message key and its lookup.
+// The message key and its lookup, and the arguments a text takes.
 //
 // Keys live in a catalog in the catalog's own encoding: an EBCDIC catalog
 // holds C1 C2 F0 F0 F0 F4 F2 for AB00042. So the key is built in that
@@ -8,6 +8,7 @@
 #include "msg/message.h"
 
 #include "misc/offsort.h"
+#include "platform/text.h"
 
 namespace kw::msg {
 
@@ -41,6 +42,19 @@ Found find_message(const Catalog &cat, AppId id, std::uint16_t msgnum) noexcept 
         index = 0;
     }
     return {txt + misc::offset_at(cat.pOff, static_cast<std::uint32_t>(index)), index == 0};
+}
+
+std::uint32_t arguments_of(const Catalog &cat, const unsigned char *text, KW_ARG_ *args) noexcept {
+    // Records are kept in the platform's encoding, where the kinds are told
+    // by their letters.
+    const unsigned char *pTbIn = cat.encoding == kEncodingEbcdic ? KW_xlate_EBC_ASC : KW_xlate_dummy;
+    const std::uint32_t n = scan_specifiers(text, cat.pTxt + cat.txtsize, literals_for(cat.encoding), pTbIn, args);
+    sort_args(args, n);
+    return n;
+}
+
+void upper_case(char *appID) noexcept {
+    plat::strupr(appID);
 }
 
 }  // namespace kw::msg

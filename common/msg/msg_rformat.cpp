@@ -1,18 +1,18 @@
-// Formatting from a packed argument list: KW_MsgRSprintf and its bounded
-// twin KW_MsgRSnprintf.
+// KW_MsgRSprintf and KW_MsgRSnprintf, whose contracts are in kwutil.h:
+// formatting from a packed argument list.
 //
-// The list is 3 header bytes (never read), then one field per argument in
-// position order: a length byte L and L bytes of value. A number is read
-// where it lies, in the machine's byte order: L 4 gives the 32-bit value,
-// L 2 the 16-bit value (zero-extended with the length letter l, else
-// sign-extended), any other L gives 0. A text is copied, with a terminator,
-// into a fixed area on the stack (9 x 256 bytes, L being at most 255), so the
-// call never allocates and cannot fail for memory. The twin also knows the
-// list's length: a field that would pass it reads as 0 or the empty text, as
-// do all fields after it.
+// A field is read where it lies, through memcpy, so the list may have any
+// alignment. A text field is copied with a terminator into a fixed area in
+// the call's own frame (9 x 256 bytes: a field is at most 255 long), which is
+// why the call never allocates and cannot fail for memory. The list's end,
+// when known, is checked before each field, so a short list runs out as
+// zeros and empty texts instead of being read past.
+#include <cstring>
 #include <string_view>
 
 #include "msg/message.h"
+#include "msg/output.h"
+#include "platform/bytes.h"
 
 namespace kw::msg {
 namespace {
@@ -49,17 +49,10 @@ struct PackedList {
             return;
         }
         if (len == 4) {
-            std::memcpy(&value._long, field, 4);
+            value._long = static_cast<std::int32_t>(plat::load32(field));
         } else if (len == 2) {
-            if (a.arg_size == 'l') {
-                std::uint16_t v;
-                std::memcpy(&v, field, 2);
-                value._long = v;
-            } else {
-                std::int16_t v;
-                std::memcpy(&v, field, 2);
-                value._long = v;
-            }
+            const std::uint16_t v = plat::load16(field);
+            value._long = a.arg_size == 'l' ? std::int32_t{v} : std::int32_t{static_cast<std::int16_t>(v)};
         }
     }
 };

@@ -1,9 +1,11 @@
-// Formatting from a variable argument list: KW_MsgSprintf, KW_MsgVSprintf
-// and their bounded twins KW_MsgSnprintf, KW_MsgVSnprintf. All four run the
-// same code; the originals write to a buffer of unknown size.
+// KW_MsgSprintf, KW_MsgVSprintf and their bounded twins KW_MsgSnprintf,
+// KW_MsgVSnprintf, whose contracts are in kwutil.h: formatting from a
+// variable argument list. All four run the same code; the originals pass a
+// capacity that tells the sink to trust the buffer.
 #include <cstdarg>
 
 #include "msg/message.h"
+#include "msg/output.h"
 
 namespace kw::msg {
 namespace {

@@ -1,20 +1,59 @@
-// KW_MsgOpen and KW_MsgClose: loading a catalog file or adopting a built-in
-// catalog, and handing a loaded catalog's block back.
+// The catalog format at work: KW_MsgOpen and KW_MsgClose (their contracts
+// are in kwutil.h) and the handle they fill, which the formatting calls read.
 //
 // An image is checked before anything in it is trusted: the formatting calls
 // later index the offset array and the text area with the header's counts and
 // compare 7-byte keys at every offset, so those must all lie inside the image.
 // A valid catalog passes every check and opens exactly as the format says.
-#include <cstdio>
+//
+// Every copy of a handle points at the same block, and a handle has no room
+// for a count of its copies: closing one can clear only its own signature.
 #include <cstdlib>
+#include <cstring>
 
 #include "msg/catalog.h"
-#include "platform/stream.h"
+#include "platform/bytes.h"
+#include "platform/file.h"
 
 namespace kw::msg {
+
+using plat::load_be16;
+
+bool read_handle(const KW_MSG_CATALOG *h, Catalog &out) noexcept {
+    const unsigned char *b = h->_;
+    if (!has_signature(b)) {
+        return false;
+    }
+    out.encoding = b[offsetof(KW_CATALOG_HEADER, encoding)];
+    out.builtin = b[offsetof(KW_CATALOG_HEADER, IsCFileGenerate)] != 0;
+    out.num_msgs = load_be16(b + offsetof(KW_CATALOG_HEADER, num_msgs));
+    out.arraysize = load_be16(b + offsetof(KW_CATALOG_HEADER, arraysize));
+    out.txtsize = load_be16(b + offsetof(KW_CATALOG_HEADER, txtsize));
+    std::memcpy(&out.pOff, b + kAddrAt, sizeof out.pOff);
+    if constexpr (kTwoAddresses) {
+        std::memcpy(&out.pTxt, b + offsetof(KW_CATALOG_HEADER, pTxt), sizeof out.pTxt);
+    } else {
+        out.pTxt = out.pOff + out.arraysize;
+    }
+    return true;
+}
+
 namespace {
 
-constexpr long kMaxCatalog = 0xFFFF;  // lengths and offsets are 16-bit
+constexpr std::int64_t kMaxCatalog = 0xFFFF;  // lengths and offsets are 16-bit
+
+// Fill a handle from an image whose offsets are already native: the header
+// copied, then the image's addresses in bytes 24 to 31.
+void write_handle(KW_MSG_CATALOG *h, unsigned char *image) noexcept {
+    unsigned char *b = h->_;
+    std::memmove(b, image, kHeaderSize);  // the handle may be the built-in image itself
+    const unsigned char *off = image + kHeaderSize;
+    std::memcpy(b + kAddrAt, &off, sizeof off);
+    if constexpr (kTwoAddresses) {
+        const unsigned char *txt = off + load_be16(image + offsetof(KW_CATALOG_HEADER, arraysize));
+        std::memcpy(b + offsetof(KW_CATALOG_HEADER, pTxt), &txt, sizeof txt);
+    }
+}
 
 // The header's promises against the image behind it. length is the file's
 // length, or 0 for a built-in image whose length only its header tells.
@@ -28,9 +67,9 @@ bool image_is_sound(const unsigned char *image, std::uint32_t length, bool built
     if ((h->IsCFileGenerate != 0) != builtin) {
         return false;
     }
-    const std::uint32_t num_msgs = be16(h->num_msgs);
-    const std::uint32_t arraysize = be16(h->arraysize);
-    const std::uint32_t txtsize = be16(h->txtsize);
+    const std::uint32_t num_msgs = load_be16(h->num_msgs);
+    const std::uint32_t arraysize = load_be16(h->arraysize);
+    const std::uint32_t txtsize = load_be16(h->txtsize);
     if (arraysize != 2 * num_msgs) {
         return false;
     }
@@ -49,7 +88,7 @@ bool image_is_sound(const unsigned char *image, std::uint32_t length, bool built
     }
     for (std::uint32_t k = 0; k < num_msgs; ++k) {
         // Room for a whole key and a terminator: lookups compare 7 bytes.
-        if (std::size_t{be16(image + kHeaderSize + 2 * k)} + kKeyLen >= txtsize) {
+        if (std::size_t{load_be16(image + kHeaderSize + 2 * k)} + kKeyLen >= txtsize) {
             return false;
         }
     }
@@ -57,11 +96,10 @@ bool image_is_sound(const unsigned char *image, std::uint32_t length, bool built
 }
 
 void offsets_to_native(unsigned char *image) noexcept {
-    const std::uint16_t num_msgs = be16(image + offsetof(KW_CATALOG_HEADER, num_msgs));
+    const std::uint16_t num_msgs = load_be16(image + offsetof(KW_CATALOG_HEADER, num_msgs));
     unsigned char *entry = image + kHeaderSize;
     for (std::uint16_t k = 0; k < num_msgs; ++k, entry += 2) {
-        const std::uint16_t v = be16(entry);
-        std::memcpy(entry, &v, sizeof v);
+        plat::store16(entry, load_be16(entry));
     }
 }
 
@@ -80,18 +118,14 @@ enum class Load { none, loaded, refused };
 // Read a catalog file into a fresh block. none: the file cannot be opened;
 // refused: it was opened but cannot be trusted (its block, if any, given back).
 Load load_file(const char *name, KW_ALLOC_MEM alloc_mem, KW_FREE_MEM free_mem, unsigned char **image) noexcept {
-    std::FILE *f = plat::open_file(name, "rb");
-    if (f == nullptr) {
+    plat::InFile f(name);
+    if (!f.is_open()) {
         return Load::none;
     }
-    long length = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        length = std::ftell(f);
-    }
+    const std::int64_t length = f.length();
     // Too short for a header (an empty file included), or too long for the
     // 16-bit length: refused before anything is read.
-    if (length < static_cast<long>(kHeaderSize) || length > kMaxCatalog || std::fseek(f, 0, SEEK_SET) != 0) {
-        std::fclose(f);
+    if (length < static_cast<std::int64_t>(kHeaderSize) || length > kMaxCatalog) {
         return Load::refused;
     }
     const auto size = static_cast<std::uint16_t>(length);
@@ -104,12 +138,9 @@ Load load_file(const char *name, KW_ALLOC_MEM alloc_mem, KW_FREE_MEM free_mem, u
         block = static_cast<unsigned char *>(std::malloc(size));
     }
     if (block == nullptr) {
-        std::fclose(f);
         return Load::refused;
     }
-    const bool whole = std::fread(block, size, 1, f) == 1;
-    std::fclose(f);
-    if (!whole || !image_is_sound(block, size, false)) {
+    if (!f.read(block, size) || !image_is_sound(block, size, false)) {
         give_back(alloc_mem, free_mem, size, block);
         return Load::refused;
     }
@@ -167,8 +198,9 @@ extern "C" KW_API uint32_t KW_MsgClose(PKW_MSG_CATALOG pCatalog, KW_FREE_MEM fre
     } else {
         std::free(block);
     }
-    // A closed handle must not reach the freed block again: without its
-    // signature every later call refuses it, a second close included.
+    // This copy must not reach the freed block again: without its signature
+    // every later call refuses it, a second close included. Other copies
+    // cannot be reached from here.
     std::memset(pCatalog->_, 0, 4);
     return 0;
 }
