@@ -3,7 +3,9 @@
 //
 //  1. The disk message, "AB00042E - Disk %1!s! has %2!d! blocks free." with
 //     "C:" and 17, flags 0 and the application ID in lower case, from an open
-//     catalog of 80 messages, beside snprintf writing the same text.
+//     catalog of 80 messages, beside snprintf writing the same text; then
+//     "AB00065I - Event 5 on %1!s!: code %2!04x!, %3!d! retries." from the
+//     same catalog.
 //  2. Sorting 4,000 and 60,000 offsets of 7-byte keys with KW_shellsort_offs
 //     beside std::sort on the same keys (each call sorts a fresh copy).
 #include <algorithm>
@@ -101,6 +103,35 @@ void bench_format() {
         kwbench::keep(KW_MsgRSprintf(&cat, 0, ours, app, 42, packed));
     });
     s.run();
+
+    // A message of three specifiers, one with width and fill (x writes
+    // upper-case digits, as X does).
+    const char *device = "eth0";
+    int code = 0x1F;
+    int retries = 3;
+    KW_MsgSprintf(&cat, 0, ours, app, 65, device, code, retries);
+    std::snprintf(peer, sizeof peer, "AB00065I - Event 5 on %s: code %04X, %d retries.", device, code, retries);
+    if (std::strcmp(ours, peer) != 0) {
+        std::fprintf(stderr, "texts differ: [%s] [%s]\n", ours, peer);
+        std::exit(1);
+    }
+    kwbench::Suite e("event message, three specifiers (" + std::to_string(std::strlen(peer)) + " characters)", 0);
+    e.add("snprintf", [&] {
+        kwbench::clobber();
+        kwbench::keep(
+            std::snprintf(peer, sizeof peer, "AB00065I - Event 5 on %s: code %04X, %d retries.", device, code, retries));
+    });
+    e.add("KW_MsgSprintf", [&] {
+        std::memcpy(app, "ab", 3);
+        kwbench::clobber();
+        kwbench::keep(KW_MsgSprintf(&cat, 0, ours, app, 65, device, code, retries));
+    });
+    e.add("KW_MsgSnprintf", [&] {
+        std::memcpy(app, "ab", 3);
+        kwbench::clobber();
+        kwbench::keep(KW_MsgSnprintf(&cat, 0, ours, sizeof ours, app, 65, device, code, retries));
+    });
+    e.run();
 }
 
 // A 7-byte key as one integer, from two overlapping 4-byte loads.
