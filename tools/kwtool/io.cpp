@@ -177,13 +177,18 @@ output::output(const std::string &name, const write_options &opts, const input *
         return;
     }
     int err = 0;
-    target_ = fsys::resolve_links(name, err);
-    if (target_.empty()) {
-        fail(kExitBadInput, located(name, 0, "cannot follow the link: " + errno_text(err)));
-    }
-    old_ = fsys::stat_path(target_, err);
+    old_ = fsys::stat_path(name, err);
     if (!old_ && err != ENOENT) {
         fail(kExitBadInput, located(name, 0, "cannot write: " + errno_text(err)));
+    }
+    // The links are followed by hand only to a file that is renamed over:
+    // a device, FIFO or socket is opened by its own name, so that names
+    // such as /dev/stdout, links into /proc, keep working.
+    if (!old_ || old_->type != fsys::kind::other) {
+        target_ = fsys::resolve_links(name, err);
+        if (target_.empty()) {
+            fail(kExitBadInput, located(name, 0, "cannot follow the link: " + errno_text(err)));
+        }
     }
     if (old_ && from != nullptr && from->facts() && old_->type != fsys::kind::other &&
         fsys::same_file(*old_, *from->facts())) {
