@@ -3,7 +3,7 @@
  *
  * Owners that close what they opened (kw::ini_file, kw::catalog: movable,
  * not copyable), std::string_view in, std::string and std::optional out, and
- * every library status as a std::error_code of kw::category(). The layer
+ * every library status as a std::error_code of its family's category. The layer
  * adds no behaviour: each member calls the C function of the same purpose
  * and reports what it returned; kwutil.h documents the rules.
  *
@@ -34,13 +34,25 @@ namespace kw {
 
 /* ---------------------------------------------------------------------
  * Statuses
+ *
+ * Three families of numbers meet here: the INI engine's (21 to 35), the
+ * catalog calls' (10, -1, -2) and the memory callbacks' own (1 for the
+ * default allocator, any other for a caller's callback, passed on unchanged
+ * by the INI engine). Each family has its own category, so a code from one
+ * never compares equal to a code from another, nor prints its message, even
+ * when the numbers agree.
  * --------------------------------------------------------------------- */
 
-// Every status the library returns, by its number in kwutil.h.
+// Every status the library returns, by its number in kwutil.h; an error code
+// made from one of these carries the category of its family.
 enum class errc : int {
+    out_of_memory = 1,        // memory: the default allocator failed
     catalog = KW_MSG_ERR,     // a catalog cannot be opened or read, or the handle is not open
     message_bad_handle = KW_MSG_BAD_HANDLE,  // formatting: the catalog handle is not open
     message_wrong_app = KW_MSG_WRONG_APP,    // formatting: the catalog is of another application
+    // formatting: the text is 2,147,483,647 characters or longer, more than a
+    // length the C calls can report; the layer's own, no C call returns it
+    message_too_long = 100,
     ini_handle = INI_ERR_HANDLE,
     ini_mode = INI_ERR_MODE,
     ini_no_name = INI_ERR_NO_NAME,
@@ -57,14 +69,27 @@ enum class errc : int {
 
 namespace detail {
 
-class category_impl final : public std::error_category {
+constexpr bool is_ini_status(int status) noexcept {
+    switch (status) {
+    case INI_ERR_HANDLE: case INI_ERR_MODE: case INI_ERR_NO_NAME: case INI_ERR_LEADING_SPACE:
+    case INI_ERR_LINE: case INI_ERR_NOT_KEY: case INI_ERR_WHERE: case INI_ERR_TEXT_FULL:
+    case INI_ERR_NO_FILE: case INI_ERR_OPEN: case INI_ERR_REOPEN: case INI_ERR_WRITE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+constexpr bool is_catalog_status(int status) noexcept {
+    return status == KW_MSG_ERR || status == KW_MSG_BAD_HANDLE || status == KW_MSG_WRONG_APP ||
+           status == static_cast<int>(errc::message_too_long);
+}
+
+class ini_category_impl final : public std::error_category {
 public:
-    const char *name() const noexcept override { return "kwutil"; }
+    const char *name() const noexcept override { return "kwutil.ini"; }
     std::string message(int status) const override {
         switch (status) {
-        case 0: return "success";
-        case 1: return "out of memory";
-        case KW_MSG_ERR: return "the catalog cannot be opened or read, or the handle is not open";
         case INI_ERR_HANDLE: return "the INI record is not open";
         case INI_ERR_MODE: return "bad mode, or an edit or write on a read-only INI handle";
         case INI_ERR_NO_NAME: return "neither a section nor a key to search for";
@@ -77,31 +102,92 @@ public:
         case INI_ERR_OPEN: return "the file could not be opened or read";
         case INI_ERR_REOPEN: return "the file could not be reopened for writing";
         case INI_ERR_WRITE: return "writing the file failed";
+        default: return "unknown INI status " + std::to_string(status);
+        }
+    }
+};
+
+class catalog_category_impl final : public std::error_category {
+public:
+    const char *name() const noexcept override { return "kwutil.catalog"; }
+    std::string message(int status) const override {
+        switch (status) {
+        case KW_MSG_ERR: return "the catalog cannot be opened or read, or the handle is not open";
         case KW_MSG_BAD_HANDLE: return "the catalog handle is not open";
         case KW_MSG_WRONG_APP: return "the catalog belongs to another application";
-        default: return "the memory callback failed with status " + std::to_string(status);
+        case static_cast<int>(errc::message_too_long): return "the message is too long to be formatted";
+        default: return "unknown catalog status " + std::to_string(status);
         }
+    }
+};
+
+class memory_category_impl final : public std::error_category {
+public:
+    const char *name() const noexcept override { return "kwutil.memory"; }
+    std::string message(int status) const override {
+        if (status == 1) {
+            return "out of memory";
+        }
+        return "the memory callback failed with status " + std::to_string(status);
     }
 };
 
 }  // namespace detail
 
-// The category of every kwutil status. Status 1 is the default allocator's
-// failure; other numbers outside the table are a memory callback's own.
-inline const std::error_category &category() noexcept {
-    static const detail::category_impl instance;
+// The INI engine's statuses (21 to 35).
+inline const std::error_category &ini_category() noexcept {
+    static const detail::ini_category_impl instance;
     return instance;
 }
 
-inline std::error_code make_error_code(errc e) noexcept { return {static_cast<int>(e), category()}; }
+// The catalog calls' statuses: KW_MsgOpen and KW_MsgClose's 10, the
+// formatting calls' negative results, and errc::message_too_long.
+inline const std::error_category &catalog_category() noexcept {
+    static const detail::catalog_category_impl instance;
+    return instance;
+}
 
-// A library status as an error code: 0 is no error.
-inline std::error_code status_code(std::uint32_t status) noexcept {
+// A memory callback's failing result as the INI engine passes it on; 1 is
+// the default allocator's failure.
+inline const std::error_category &memory_category() noexcept {
+    static const detail::memory_category_impl instance;
+    return instance;
+}
+
+inline std::error_code make_error_code(errc e) noexcept {
+    const int v = static_cast<int>(e);
+    if (detail::is_ini_status(v)) {
+        return {v, ini_category()};
+    }
+    if (detail::is_catalog_status(v)) {
+        return {v, catalog_category()};
+    }
+    return {v, memory_category()};
+}
+
+// A status of a KW_ini_* call: 0 is no error, 21 to 35 the engine's own,
+// any other number the memory callback's. (A callback that fails with a
+// number from 21 to 35 cannot be told from the engine at the C interface:
+// give callbacks other numbers.)
+inline std::error_code ini_status(std::uint32_t status) noexcept {
     if (status == 0) {
         return {};
     }
-    return {static_cast<int>(status), category()};
+    const int v = static_cast<int>(status);
+    return {v, detail::is_ini_status(v) ? ini_category() : memory_category()};
 }
+
+// A result of KW_MsgOpen or KW_MsgClose (0 is no error), or a negative
+// result of a formatting call, as a code of catalog_category().
+inline std::error_code catalog_status(std::int32_t status) noexcept {
+    if (status == 0) {
+        return {};
+    }
+    return {status, catalog_category()};
+}
+
+// The name older callers use for ini_status().
+inline std::error_code status_code(std::uint32_t status) noexcept { return ini_status(status); }
 
 // A value together with the error that may have kept it from being made:
 //   auto [found, ec] = ini.find("net", "port");
@@ -182,7 +268,7 @@ public:
         if (st == 0) {
             rec_ = std::move(rec);
         }
-        return status_code(st);
+        return ini_status(st);
     }
 
     // KW_ini_close; closing a closed owner is no error.
@@ -192,7 +278,7 @@ public:
         }
         const std::uint32_t st = KW_ini_close(rec_.get());
         rec_.reset();
-        return status_code(st);
+        return ini_status(st);
     }
 
     bool is_open() const noexcept { return rec_ != nullptr; }
@@ -200,7 +286,7 @@ public:
 
     [[nodiscard]] std::error_code next() noexcept { return call(KW_ini_next); }
     [[nodiscard]] std::error_code go_to(std::uint16_t line) noexcept {
-        return rec_ ? status_code(KW_ini_goto(rec_.get(), line)) : make_error_code(errc::ini_handle);
+        return rec_ ? ini_status(KW_ini_goto(rec_.get(), line)) : make_error_code(errc::ini_handle);
     }
 
     // KW_ini_find from the current line; nullopt stands for a null pattern.
@@ -213,7 +299,7 @@ public:
         unsigned char found = 0;
         const std::uint32_t st =
             KW_ini_find(rec_.get(), section ? bytes(s) : nullptr, key ? bytes(k) : nullptr, &found);
-        return {st == 0 && found != 0, status_code(st)};
+        return {st == 0 && found != 0, ini_status(st)};
     }
 
     // The current line (none of these is valid on a closed owner).
@@ -241,13 +327,13 @@ public:
 
     [[nodiscard]] std::error_code insert(std::string_view text, where at) {
         const std::string t(text);
-        return rec_ ? status_code(KW_ini_insert(rec_.get(), bytes(t), static_cast<unsigned char>(at)))
+        return rec_ ? ini_status(KW_ini_insert(rec_.get(), bytes(t), static_cast<unsigned char>(at)))
                     : make_error_code(errc::ini_handle);
     }
     [[nodiscard]] std::error_code remove() noexcept { return call(KW_ini_delete); }
     [[nodiscard]] std::error_code replace(std::string_view text) {
         const std::string t(text);
-        return rec_ ? status_code(KW_ini_replace(rec_.get(), bytes(t))) : make_error_code(errc::ini_handle);
+        return rec_ ? ini_status(KW_ini_replace(rec_.get(), bytes(t))) : make_error_code(errc::ini_handle);
     }
     [[nodiscard]] std::error_code write() noexcept { return call(KW_ini_write); }
 
@@ -264,7 +350,7 @@ public:
         std::vector<unsigned char> buf(room < 256 ? 256 : room);
         std::uint16_t count = 0;
         std::uint16_t units = 0;
-        r.error = status_code(KW_ini_tokenize(rec_.get(), buf.data(), 0, &count, &units));
+        r.error = ini_status(KW_ini_tokenize(rec_.get(), buf.data(), 0, &count, &units));
         if (r.error) {
             return r;
         }
@@ -285,7 +371,7 @@ private:
         return reinterpret_cast<const unsigned char *>(s.c_str());
     }
     std::error_code call(std::uint32_t (*fn)(KW_INI_STRUC *)) noexcept {
-        return rec_ ? status_code(fn(rec_.get())) : make_error_code(errc::ini_handle);
+        return rec_ ? ini_status(fn(rec_.get())) : make_error_code(errc::ini_handle);
     }
     void take(ini_file &other) noexcept {
         rec_ = std::move(other.rec_);
@@ -364,7 +450,7 @@ public:
         if (st == 0) {
             h_ = std::move(h);
         }
-        return status_code(st);
+        return catalog_status(static_cast<std::int32_t>(st));
     }
 
     // KW_MsgClose; closing a closed owner is no error.
@@ -374,7 +460,7 @@ public:
         }
         const std::uint32_t st = KW_MsgClose(h_.get(), free_);
         h_.reset();
-        return status_code(st);
+        return catalog_status(static_cast<std::int32_t>(st));
     }
 
     bool is_open() const noexcept { return h_ != nullptr; }
@@ -382,7 +468,9 @@ public:
     // KW_MsgRSnprintf: message number of application appid (nullopt: the
     // catalog's own) with a packed list. The text is in the catalog's
     // encoding. For a catalog of another application the error is
-    // message_wrong_app and the value holds the library's fixed text.
+    // message_wrong_app and the value holds the library's fixed text; for a
+    // text of INT32_MAX characters or more it is message_too_long and the
+    // value is empty (never a cut text).
     [[nodiscard]] result<std::string> format(std::optional<std::string_view> appid, std::uint16_t number,
                                              const packed_args &args, unsigned char flags = 0) const {
         std::string id = appid ? std::string(*appid) : std::string();
@@ -419,7 +507,9 @@ private:
     }
 
     // Call fn(buffer, size) until the text fits; fn returns the whole
-    // text's length, or a negative KW_MSG_ result.
+    // text's length, or a negative KW_MSG_ result. The C calls stop counting
+    // at INT32_MAX, so that length may stand for a longer text: it is
+    // reported, not formatted into a buffer that could only hold a cut text.
     template <class Fn>
     result<std::string> run(Fn &&fn) const {
         result<std::string> r;
@@ -431,8 +521,12 @@ private:
         for (;;) {
             const std::int32_t n = fn(buf.data(), static_cast<std::uint32_t>(buf.size()));
             if (n < 0) {
-                r.error = std::error_code(n, category());
+                r.error = catalog_status(n);
                 r.value = buf.c_str();
+                return r;
+            }
+            if (n == INT32_MAX || static_cast<std::size_t>(n) >= buf.max_size()) {
+                r.error = make_error_code(errc::message_too_long);
                 return r;
             }
             if (static_cast<std::size_t>(n) < buf.size()) {

@@ -3,12 +3,14 @@
 // copies, and report statuses as error codes with readable messages.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <iterator>
 #include <set>
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "kwutil.hpp"
 #include "test_support.h"
@@ -44,14 +46,27 @@ std::string slurp(const std::string &path) {
 
 const char kIni[] = "; c\n[Main]\nName=x\nList=a,,b\n[Other]\nName=y\n";
 
-std::string catalog_bytes() {
-    std::string c("\x99\x99\x99\x99\x01\x00\x00\x00\x00\x03\x00\x06\x00\x6A", 14);
+// A catalog file of the texts given, in ascending key order.
+std::string catalog_of(const std::vector<std::string> &texts) {
+    std::string offsets;
+    std::string area;
+    for (const auto &t : texts) {
+        offsets += static_cast<char>(area.size() >> 8);
+        offsets += static_cast<char>(area.size() & 0xFF);
+        area += t + '\0';
+    }
+    std::string c("\x99\x99\x99\x99\x01\x00\x00\x00", 8);
+    for (const std::size_t v : {texts.size(), offsets.size(), area.size()}) {
+        c += static_cast<char>(v >> 8);
+        c += static_cast<char>(v & 0xFF);
+    }
     c += std::string(18, '\0');
-    c += std::string("\x00\x00\x00\x26\x00\x53", 6);
-    c += std::string("AB00000E - Message %1!05d! not found.") + '\0';
-    c += std::string("AB00042E - Disk %1!s! has %2!d! blocks free.") + '\0';
-    c += std::string("AB00050I - [%1!-300s!]") + '\0';
-    return c;
+    return c + offsets + area;
+}
+
+std::string catalog_bytes() {
+    return catalog_of({"AB00000E - Message %1!05d! not found.", "AB00042E - Disk %1!s! has %2!d! blocks free.",
+                       "AB00050I - [%1!-300s!]"});
 }
 
 class HppLayer : public ::testing::Test {
@@ -162,7 +177,7 @@ TEST_F(HppLayer, IniFailuresAreErrorCodes) {
     kw::ini_file ini(&Ledger::alloc, &Ledger::release);
     auto ec = ini.open(dir.file("missing.ini"));
     EXPECT_EQ(ec, kw::errc::ini_open);
-    EXPECT_EQ(ec.category().name(), std::string("kwutil"));
+    EXPECT_EQ(ec.category().name(), std::string("kwutil.ini"));
     EXPECT_EQ(ec.message(), "the file could not be opened or read");
     EXPECT_FALSE(ini.is_open());
 
@@ -180,7 +195,60 @@ TEST_F(HppLayer, IniFailuresAreErrorCodes) {
     kw::ini_file failing(&Ledger::alloc, &Ledger::release);
     ec = failing.open(dir.file("ok.ini"));
     EXPECT_EQ(ec.value(), 77);
+    EXPECT_EQ(&ec.category(), &kw::memory_category());
     EXPECT_EQ(ec.message(), "the memory callback failed with status 77");
+}
+
+// The families share numbers with each other and with the callbacks: 10 is
+// the catalog's failure and also what a caller's allocator may return; 1 is
+// the default allocator's failure and what a caller's may return.
+TEST_F(HppLayer, StatusFamiliesNeverMeet) {
+    const std::string ini_path = dir.write("ok.ini", kIni);
+    const std::string cat_path = dir.write("ab.cat", catalog_bytes());
+    struct Case {
+        std::uint32_t callback_status;
+        kw::errc same_number;  // the status of another family that has this number
+    };
+    for (const Case c : {Case{KW_MSG_ERR, kw::errc::catalog}, Case{1, kw::errc::out_of_memory}}) {
+        SCOPED_TRACE(c.callback_status);
+        Ledger::reset(0, c.callback_status);
+        kw::ini_file ini(&Ledger::alloc, &Ledger::release);
+        const std::error_code ec = ini.open(ini_path);
+        ASSERT_EQ(ec.value(), static_cast<int>(c.callback_status));
+        EXPECT_EQ(&ec.category(), &kw::memory_category());
+        EXPECT_EQ(ec.message().find("catalog"), std::string::npos) << ec.message();
+        if (c.same_number == kw::errc::catalog) {
+            EXPECT_NE(ec, kw::errc::catalog);
+            EXPECT_EQ(ec.message(), "the memory callback failed with status 10");
+        } else {
+            EXPECT_EQ(ec, kw::errc::out_of_memory) << "a callback's 1 is a failure to obtain memory as well";
+        }
+
+        // The same failure in the catalog loader is the catalog's own 10.
+        Ledger::reset(0, c.callback_status);
+        kw::catalog cat(&Ledger::alloc, &Ledger::release);
+        const std::error_code cec = cat.open(cat_path);
+        EXPECT_EQ(cec, kw::errc::catalog);
+        EXPECT_NE(cec, ec);
+        EXPECT_EQ(cec.message(), "the catalog cannot be opened or read, or the handle is not open");
+    }
+
+    // No two codes of different families compare equal, whatever their numbers.
+    const std::error_code codes[] = {
+        kw::ini_status(1),        kw::ini_status(10),         kw::ini_status(INI_ERR_HANDLE),
+        kw::ini_status(77),       kw::catalog_status(KW_MSG_ERR), kw::catalog_status(KW_MSG_BAD_HANDLE),
+        kw::catalog_status(KW_MSG_WRONG_APP), kw::make_error_code(kw::errc::message_too_long),
+        std::error_code(10, kw::ini_category()), std::error_code(INI_ERR_HANDLE, kw::catalog_category())};
+    for (const auto &a : codes) {
+        for (const auto &b : codes) {
+            const bool same = &a == &b;
+            EXPECT_EQ(a == b, same) << a.category().name() << ' ' << a.value() << " / " << b.category().name()
+                                    << ' ' << b.value();
+            if (!same && a.value() == b.value()) {
+                EXPECT_NE(a.message(), b.message()) << a.value();
+            }
+        }
+    }
 }
 
 TEST_F(HppLayer, EveryStatusHasItsOwnMessage) {
@@ -193,14 +261,20 @@ TEST_F(HppLayer, EveryStatusHasItsOwnMessage) {
     for (const auto e : all) {
         const std::error_code ec = e;
         EXPECT_TRUE(ec);
-        EXPECT_EQ(&ec.category(), &kw::category());
+        const bool catalog_family = e == kw::errc::catalog || e == kw::errc::message_bad_handle ||
+                                    e == kw::errc::message_wrong_app;
+        EXPECT_EQ(&ec.category(), catalog_family ? &kw::catalog_category() : &kw::ini_category()) << ec.value();
         EXPECT_EQ(ec.message().find("memory callback"), std::string::npos) << ec.value();
+        EXPECT_EQ(ec.message().find("unknown"), std::string::npos) << ec.value();
         messages.insert(ec.message());
     }
     EXPECT_EQ(messages.size(), std::size(all));
-    EXPECT_FALSE(kw::status_code(0));
+    EXPECT_FALSE(kw::ini_status(0));
+    EXPECT_FALSE(kw::catalog_status(0));
+    EXPECT_EQ(kw::ini_status(INI_ERR_TEXT_FULL), kw::errc::ini_text_full);
     EXPECT_EQ(kw::status_code(INI_ERR_TEXT_FULL), kw::errc::ini_text_full);
-    EXPECT_EQ(kw::status_code(1).message(), "out of memory");
+    EXPECT_EQ(kw::ini_status(1).message(), "out of memory");
+    EXPECT_EQ(kw::catalog_status(KW_MSG_ERR), kw::errc::catalog);
 }
 
 TEST_F(HppLayer, CatalogOwnerFormatsAndGivesItsBlockBack) {
@@ -241,6 +315,47 @@ TEST_F(HppLayer, CatalogOwnerFormatsAndGivesItsBlockBack) {
     }
     EXPECT_TRUE(Ledger::get().live.empty());
     EXPECT_EQ(Ledger::get().releases, Ledger::get().requests);
+}
+
+// The C calls count a text's length up to INT32_MAX and stop there, so a
+// text of exactly INT32_MAX characters and a longer one look the same; both
+// are reported rather than formatted. The fills are counted, not written,
+// so neither case formats gigabytes.
+TEST_F(HppLayer, CatalogReportsATextTooLongToFormat) {
+    const std::string path = dir.write(
+        "big.cat", catalog_of({"AB00000E - Message %1!05d! not found.", "AB00060I - %1!2147483636s!",
+                               "AB00061I - %1!2147483647s!", "AB00062I - %1!2147483635s!"}));
+    kw::catalog cat(&Ledger::alloc, &Ledger::release);
+    ASSERT_FALSE(cat.open(path));
+    kw::packed_args empty_text;
+    ASSERT_TRUE(empty_text.add_text(""));
+
+    // The C call's own count, for the record: INT32_MAX for both.
+    EXPECT_EQ(KW_MsgRSnprintf(cat.handle(), 0, nullptr, 0, nullptr, 60, empty_text.data(), empty_text.size()),
+              INT32_MAX);
+    EXPECT_EQ(KW_MsgRSnprintf(cat.handle(), 0, nullptr, 0, nullptr, 61, empty_text.data(), empty_text.size()),
+              INT32_MAX);
+
+    struct Case {
+        std::uint16_t number;
+        unsigned char flags;
+        const char *what;
+    };
+    for (const Case c : {Case{60, 0, "exactly INT32_MAX characters"}, Case{61, 0, "past INT32_MAX"},
+                         Case{61, KW_MSG_STRIP_KEY, "INT32_MAX characters without the key"}}) {
+        SCOPED_TRACE(c.what);
+        auto r = cat.format(std::nullopt, c.number, empty_text, c.flags);
+        EXPECT_EQ(r.error, kw::errc::message_too_long);
+        EXPECT_EQ(&r.error.category(), &kw::catalog_category());
+        EXPECT_EQ(r.error.message(), "the message is too long to be formatted");
+        EXPECT_TRUE(r.value.empty());
+        r = cat.format_args("AB", c.number, c.flags, "");
+        EXPECT_EQ(r.error, kw::errc::message_too_long);
+        EXPECT_TRUE(r.value.empty());
+    }
+    // The boundary the layer stands on: one character less comes back exact.
+    EXPECT_EQ(KW_MsgRSnprintf(cat.handle(), 0, nullptr, 0, nullptr, 62, empty_text.data(), empty_text.size()),
+              INT32_MAX - 1);
 }
 
 TEST_F(HppLayer, CatalogOwnerMoves) {
