@@ -33,6 +33,8 @@
 #include <stdarg.h>
 #include <stdint.h>
 
+#include "kwutil_version.h" /* KW_VERSION_MAJOR, _MINOR, _PATCH, _STRING */
+
 #if defined(_WIN32) || defined(__CYGWIN__)
 #  if defined(KW_BUILDING_LIBRARY)
 #    define KW_API __declspec(dllexport)
@@ -351,7 +353,7 @@ KW_API uint32_t KW_ini_find(KW_INI_STRUC *pIni, const unsigned char *Section, co
  */
 KW_API uint32_t KW_ini_value(KW_INI_STRUC *pIni, const unsigned char **ppValue, uint16_t *pLen);
 
-/* @@INI-EDIT@@ -- editing, writing back and tokenizing.
+/* Editing, writing back and tokenizing.
  *
  * The three edits work at the current line of a handle opened with mode 2
  * and keep text, line table and current line in step: navigation, search,
@@ -417,10 +419,10 @@ KW_API uint32_t KW_ini_value(KW_INI_STRUC *pIni, const unsigned char **ppValue, 
  * continuation rule concerns are classified again. The buffer grows in as
  * many 8,192-byte steps as the line needs; whether they fit within 65,535
  * bytes is settled first (30, nothing changed), while an alloc_mem failure
- * part way leaves a larger buffer with the same text. A Textline of more than
- * 255 bytes that points into the handle's own text is first copied into a
- * block of its own through alloc_mem (given back before the call returns);
- * its failure is returned with nothing changed.
+ * part way leaves a larger buffer with the same text. A Textline that points
+ * into the handle's own text (pLine, pValue, another line) may be of any
+ * length: it is moved into place within the text buffer, and nothing beyond
+ * the text's growths is asked of alloc_mem.
  */
 KW_API uint32_t KW_ini_insert(KW_INI_STRUC *pIni, const unsigned char *Textline, unsigned char WhereFlag);
 
@@ -466,25 +468,20 @@ KW_API uint32_t KW_ini_replace(KW_INI_STRUC *pIni, const unsigned char *Textline
  * the host's. The file is written in text mode: on Windows every 0x0A goes
  * to disk as CR LF; on POSIX hosts the bytes go as they are.
  *
- * The file is the one the held stream holds, wherever it is now: the host
- * is asked for its current path (Linux: /proc/self/fd; hosts with F_GETPATH:
- * that; Windows: GetFinalPathNameByHandleA), so a change of working folder
- * or a rename since the open does not matter, and a file reached through a
- * symbolic link stays a link whose target gets the new content. A file
- * removed since the open is not written (34).
+ * The file is the one the held stream holds, wherever it is now: a change of
+ * working folder or a rename since the open does not matter, and a file
+ * reached through a symbolic link stays a link whose target gets the new
+ * content. A file removed since the open is not written (34).
  *
- * A regular file is replaced where a replacement keeps what the file is:
- * the lines go to a new file in the same folder (the file's name plus
- * ".tmp-" and six characters), which is flushed and made durable (fsync;
- * _commit on Windows) and then takes the file's place in one step (rename;
- * ReplaceFileA on Windows), after which the folder is synced on POSIX hosts.
- * So a reader, and a crash at any moment, finds the old content or the new
- * one, never an empty or half written file; a crash may leave the new file
- * behind under its temporary name. The new file has the old one's owner,
- * group and permission bits and, on Linux, every extended attribute the
- * process can read (access lists among them), or it is not used; on Windows
- * ReplaceFileA keeps attributes and security. Afterwards the new file is
- * held open for reading and writing ("r+").
+ * A regular file is replaced where a replacement keeps what the file is: the
+ * lines go to a new file in the same folder (the file's name plus ".tmp-"
+ * and six characters), made durable, which then takes the file's place in
+ * one step. A reader, and a crash at any moment, finds the old content or
+ * the new one, never an empty or half written file; a crash may leave the
+ * new file behind under its temporary name. The new file has the old one's
+ * owner, group, permission bits, access lists and the extended attributes
+ * the process can read, or it is not used. Afterwards the new file is held
+ * open for reading and writing ("r+").
  *
  * In place: the file is rewritten where it stands, through the held stream,
  * when a replacement would change what it is or cannot be made:
@@ -493,15 +490,11 @@ KW_API uint32_t KW_ini_replace(KW_INI_STRUC *pIni, const unsigned char *Textline
  *     failure), and it is not cut;
  *   - a regular file with more than one hard link; one whose owner, group,
  *     permission bits or extended attributes a new file of this process
- *     cannot carry (POSIX: the process may not give a file away, nor to a
- *     group it is not in); one in
- *     a folder that refuses a new file; one whose path the host cannot tell.
- *     Room for the new text is reserved first (posix_fallocate; on Windows
- *     the file is lengthened when the text is longer), then the lines are
- *     written over the old content from the start, flushed, the file is cut
- *     where the new text ends and synced. Owner, group, access lists,
- *     extended attributes and every link stay as they were (Linux itself
- *     drops a set-group-ID bit when the writer is not in the file's group).
+ *     cannot carry; one in a folder that refuses a new file; one whose path
+ *     the host cannot tell. Room for the new text is reserved first, then
+ *     the lines are written over the old content from the start, flushed,
+ *     the file is cut where the new text ends and made durable. Owner,
+ *     group, access lists, extended attributes and every link stay.
  * The held stream stays held in both cases. While the rewrite runs a reader
  * can see a mix of old and new. A failure at the reservation (full disk,
  * quota, file size limit) leaves the file as it was. A failure after it (an
@@ -509,6 +502,8 @@ KW_API uint32_t KW_ini_replace(KW_INI_STRUC *pIni, const unsigned char *Textline
  * file incomplete: the start of the new text, then what is left of the old
  * content (on Windows possibly zero bytes up to the new length); a later
  * write writes every line again from the start.
+ * How each host finds the file, replaces it and reserves room:
+ * docs/platforms.md, "Files and line ends".
  *
  * No memory is obtained. The position, the lines and the published current
  * line are the same after the call as before it, whatever the result.
@@ -589,14 +584,12 @@ KW_API uint32_t KW_ini_write(KW_INI_STRUC *pIni);
  *         neither pBuffer nor the two counts are written.
  */
 KW_API uint32_t KW_ini_tokenize(KW_INI_STRUC *pIni, unsigned char *pBuffer, unsigned char flags, uint16_t *pNumTokens, uint16_t *pTotalSize);
-/* @@END-INI-EDIT@@ */
 
 /* ======================================================================
  * Message catalogs
  * ====================================================================== */
 
-/* @@MSG@@ -- the message family: catalogs, their format, and formatting.
- *
+/*
  * A message catalog holds the numbered message texts of one application. It
  * is loaded once (KW_MsgOpen) into a caller's 32-byte handle, formatted any
  * number of times (KW_MsgSprintf, KW_MsgVSprintf, KW_MsgRSprintf and their
@@ -873,13 +866,10 @@ KW_API int32_t KW_MsgRSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, cha
 KW_API int32_t KW_MsgSnprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, uint32_t bufsize, char *appID, uint16_t msgnum, ...);
 KW_API int32_t KW_MsgVSnprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, uint32_t bufsize, char *appID, uint16_t msgnum, va_list argptr);
 KW_API int32_t KW_MsgRSnprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, uint32_t bufsize, char *appID, uint16_t msgnum, const unsigned char *pArgList, uint32_t listsize);
-/* @@END-MSG@@ */
 
 /* ======================================================================
  * Character translation
  * ====================================================================== */
-
-/* @@XLAT@@ -- the translation family. */
 
 /*
  * Translation tables. A table is 256 bytes: entry b is the byte that
@@ -964,13 +954,12 @@ KW_API void KW_strxlt(unsigned char *string, const unsigned char *table);
  * be translated by two threads at the same time.
  */
 KW_API void KW_memxlt(unsigned char *string, const unsigned char *table, uint32_t len);
-/* @@END-XLAT@@ */
 
 /* ======================================================================
  * General utilities
  * ====================================================================== */
 
-/* @@SORT@@ -- offset-array sort and search.
+/* Offset-array sort and search.
  *
  * An offset array is numdata unsigned 16-bit offsets into a data block pData:
  * entry k designates the record at pData + offs[k], whose key is the cmplen
@@ -1011,7 +1000,6 @@ KW_API void KW_shellsort_offs(uint16_t *offs, uint32_t numdata, uint32_t cmplen,
  *         for numdata 0. numdata must not exceed 2,147,483,647.
  */
 KW_API int32_t KW_bsearch_offs(const unsigned char *pSearch, const uint16_t *offs, uint32_t numdata, uint32_t cmplen, const unsigned char *pData);
-/* @@END-SORT@@ */
 
 /*
  * KW_strcmp_wildcards() : does target match the pattern source?
@@ -1029,8 +1017,6 @@ KW_API int32_t KW_bsearch_offs(const unsigned char *pSearch, const uint16_t *off
  * @return 1 when target matches, else 0.
  */
 KW_API unsigned char KW_strcmp_wildcards(const unsigned char *target, const unsigned char *source);
-
-/* @@MISC@@ -- RDC, scrambler, text search and console input. */
 
 /*
  * RDC block compression.
@@ -1234,31 +1220,58 @@ KW_API int32_t KW_FastTextFind(int32_t txtlen, unsigned char *txt, int32_t patle
  * character at a time, each flushed.
  *
  * Where the keys come from:
- *  - Windows: _getch. The prefix 0x00 or 0xE0 and the code after it are one
+ *  - Windows: the console itself, never a redirected standard input. A
+ *    special key arrives as a prefix 0x00 or 0xE0 and a code, taken as one
  *    key (refused), so a character with the code 0xE0 cannot be typed.
  *  - POSIX, standard input a terminal: for the duration of the call the
- *    terminal is in raw mode (no echo, no line buffering, CR kept as CR, and
- *    Ctrl+C and the like arrive as keys, refused, instead of signals); its
- *    settings are put back before the function returns. A terminal that is
- *    closed meanwhile also sends the process SIGHUP, which ends it unless
- *    the application ignores or handles that signal.
- *    The terminal's erase character (usually 0x7F) counts as Backspace. An
- *    escape sequence - ESC, then '[' or 'O', parameters and a final byte
- *    0x40 to 0x7E - is one key (refused). After an ESC the function waits up
- *    to 50 ms for the next byte: if none comes, that was the Escape key
- *    itself; if one comes that does not open a sequence, Escape is refused
- *    and that byte is the next key.
+ *    terminal is in raw mode (no echo, CR kept as CR, Ctrl+C and the like
+ *    arrive as keys, refused, instead of signals); its settings are put
+ *    back before the function returns. A terminal that is closed meanwhile
+ *    also sends the process SIGHUP, which ends it unless the application
+ *    ignores or handles that signal. The terminal's erase character
+ *    (usually 0x7F) counts as Backspace; an escape sequence is one key
+ *    (refused), and an Escape key alone is told from the start of a
+ *    sequence by a short wait for the byte after it.
  *  - POSIX, standard input a pipe or a file: every byte is one key, with no
  *    interpretation (ESC [ A are three keys; only 0x0D or the end of input
  *    ends the line).
+ * How each host reads the keys: docs/platforms.md, "Console input".
  *
  * StringLen 0: returns at once, reading no key and writing nothing. Bytes of
  * ReadString past the terminator are not written; the pointer is not
- * checked. Blocks until the line ends. Keeps no state between calls; concurrent calls
- * would share the one console.
+ * checked. Blocks until the line ends. Keeps no state between calls;
+ * concurrent calls would share the one console.
  */
 KW_API void KW_GetString(unsigned char *ReadString, uint16_t StringLen);
-/* @@END-MISC@@ */
+
+/* ======================================================================
+ * Version
+ * ======================================================================
+ *
+ * kwutil_version.h, included above, defines the version of these headers:
+ * KW_VERSION_MAJOR, KW_VERSION_MINOR and KW_VERSION_PATCH (integers) and
+ * KW_VERSION_STRING ("MAJOR.MINOR.PATCH"). The functions below give the
+ * version of the library actually loaded, which may differ from the
+ * headers' when the shared library was replaced; the major numbers of a
+ * compatible pair are equal.
+ */
+
+/*
+ * KW_versionNumber() : the loaded library's version as one number,
+ * MAJOR * 10000 + MINOR * 100 + PATCH (0.1.0 gives 100, 1.2.3 gives 10203),
+ * to compare with the same sum of the KW_VERSION_ macros.
+ * Always succeeds; keeps no state; callable from any thread at any time.
+ */
+KW_API uint32_t KW_versionNumber(void);
+
+/*
+ * KW_versionString() : the loaded library's version as a zero-terminated
+ * text "MAJOR.MINOR.PATCH" (for example "0.1.0").
+ * The text is the library's own, static and read-only: never free or write
+ * it; it stays valid while the library is loaded. Always succeeds; keeps no
+ * state; callable from any thread at any time.
+ */
+KW_API const char *KW_versionString(void);
 
 #ifdef __cplusplus
 } /* extern "C" */

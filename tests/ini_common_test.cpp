@@ -667,28 +667,45 @@ TEST(CommonEdit, AMarkCountsOnlyAtTheStartOfTheText) {
     KW_ini_close(&ini);
 }
 
-TEST(CommonAlloc, ALongLineFromTheTextIsCopiedFirstAndItsFailureChangesNothing) {
+// A long line taken from the text itself is moved into place without a
+// block of its own: the only requests are the text's growths.
+TEST(CommonAlloc, ALongLineFromTheTextAsksForNoBlockOfItsOwn) {
     const std::string long_line = "k = " + std::string(400, 'a') + "\n";
-    CallerText t({"[s]\n", long_line}, 16);
+    const std::string tail = std::string(400, 'a') + "\n";
+    CallerText t({"[s]\n", long_line, "z=1\n"}, 16);
     kwtest::Ledger::reset();
     KW_INI_STRUC ini = fresh_record();
     kwtest::use_ledger(ini);
     ASSERT_EQ(t.open(ini, kReadWrite), 0u);
+    const std::size_t first = kwtest::Ledger::get().requests.size();
     ASSERT_EQ(KW_ini_goto(&ini, 2), 0u);
-    const std::vector<unsigned char> before = t.bytes;
-    // The next request is the copy of pLine's 406 bytes: refused.
-    kwtest::Ledger::get().fail_at = static_cast<long>(kwtest::Ledger::get().requests.size());
-    EXPECT_EQ(KW_ini_replace(&ini, ini.pLine), 7u);
-    EXPECT_EQ(kwtest::Ledger::get().requests.back(), long_line.size() + 1);
-    EXPECT_EQ(t.bytes, before);
-    EXPECT_EQ(ini.linenum, 2);
-    EXPECT_EQ(value_of(ini), std::string(400, 'a'));
-    // Granted, it is given back before the call returns.
-    kwtest::Ledger::get().fail_at = -1;
-    const std::size_t live = kwtest::Ledger::get().live.size();
+    // Inserted before and after itself, from a caller's buffer that must
+    // grow into a block of the engine's.
+    ASSERT_EQ(KW_ini_insert(&ini, ini.pLine, 0), 0u);
+    EXPECT_EQ(kwtest::text(ini.pLine), long_line);
     ASSERT_EQ(KW_ini_insert(&ini, ini.pLine, 1), 0u);
     EXPECT_EQ(kwtest::text(ini.pLine), long_line);
-    EXPECT_EQ(kwtest::Ledger::get().live.size(), live + 1) << "only the grown text block stays";
+    // A line further on as the new text of an earlier one.
+    ASSERT_EQ(KW_ini_goto(&ini, 2), 0u);
+    const unsigned char *second = ini.pLine;
+    ASSERT_EQ(KW_ini_goto(&ini, 1), 0u);
+    ASSERT_EQ(KW_ini_replace(&ini, second), 0u);
+    EXPECT_EQ(kwtest::text(ini.pLine), long_line);
+    // Its own tail (the value) as the new line.
+    ASSERT_EQ(KW_ini_goto(&ini, 3), 0u);
+    ASSERT_EQ(KW_ini_replace(&ini, ini.pValue), 0u);
+    EXPECT_EQ(kwtest::text(ini.pLine), tail);
+    std::vector<std::string> lines;
+    for (std::uint16_t n = 1; KW_ini_goto(&ini, n) == 0; ++n) {
+        lines.push_back(kwtest::text(ini.pLine));
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{long_line, long_line, tail, long_line, "z=1\n"}));
+    const auto &requests = kwtest::Ledger::get().requests;
+    ASSERT_GT(requests.size(), first) << "the caller's buffer had to grow";
+    EXPECT_EQ(requests[first], ini.bufsize + 8192u);
+    for (std::size_t i = first + 1; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i], requests[i - 1] + 8192) << "request " << i;
+    }
     EXPECT_EQ(KW_ini_close(&ini), 0u);
     EXPECT_TRUE(kwtest::Ledger::get().live.empty());
     EXPECT_FALSE(kwtest::Ledger::get().bad_release);

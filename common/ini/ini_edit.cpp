@@ -15,6 +15,7 @@
 // In the common dialect a line's type depends on the key line above it, so
 // after an edit the lines below are classified again, up to the first header
 // or key line whose entry stays as it was (ini_common.cpp).
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -23,21 +24,17 @@
 namespace kw::ini {
 namespace {
 
-// A line checked and, where it must be, copied, ready to be stored. The
-// copy lets a caller pass a line that lies in the text buffer itself (pLine,
-// say), which the edit is about to move or give back: a classic line (at most
-// 255 bytes) is always copied to the stack; a longer line of the common
-// dialect is copied into a block of its own only when it lies in the text.
+// A line checked and, where it must be, kept track of. A caller may pass a
+// line that lies in the text buffer itself (pLine, say), which the edit is
+// about to move or give back. A classic line (at most 255 bytes) is copied
+// to the stack. A longer line of the common dialect is never copied into a
+// block of its own, since the engine asks its callbacks only for the line
+// table and the text buffer: one that lies in the used text is remembered by
+// its offset, which a growth keeps, and store_line() moves it into place
+// without a second buffer.
 class NewLine {
 public:
     explicit NewLine(KW_INI_INTERNAL *x) noexcept : x_(x) {}
-    ~NewLine() {
-        if (block_ != nullptr) {
-            give_back(x_, size, block_);
-        }
-    }
-    NewLine(const NewLine &) = delete;
-    NewLine &operator=(const NewLine &) = delete;
 
     // Measure, classify as line k and copy Textline. Classic dialect: a line
     // of more than 255 bytes gives 30 and is read no further than its 256th
@@ -63,31 +60,33 @@ public:
         size = static_cast<std::uint16_t>(len + 1);
         if (size <= sizeof stack_) {
             std::memcpy(stack_, Textline, size);
-            text = stack_;
+            text_ = stack_;
             return INI_OK;
         }
         const auto at = reinterpret_cast<std::uintptr_t>(Textline) - reinterpret_cast<std::uintptr_t>(x_->pTxt);
-        if (at >= x_->txtsize) {
-            text = Textline;  // outside the text: no edit moves it
-            return INI_OK;
+        if (at < used(x_)) {
+            in_text = true;
+            offs = static_cast<std::uint16_t>(at);
+        } else {
+            text_ = Textline;  // outside the used text: no edit moves it
         }
-        if (std::uint32_t status = obtain(x_, size, &block_); status != 0) {
-            return status;
-        }
-        std::memcpy(block_, Textline, size);
-        text = block_;
         return INI_OK;
     }
 
-    const unsigned char *text = nullptr;
+    // Where the line's bytes are now.
+    const unsigned char *source() const noexcept { return in_text ? x_->pTxt + offs : text_; }
+    bool copied() const noexcept { return text_ == stack_; }
+
     std::uint16_t size = 0;  // with its zero
     std::uint8_t type = 0;
     std::uint8_t keylen = 0;
     std::size_t reach = kNoReach;  // common dialect: the reach for the line after it
+    bool in_text = false;          // the line lies in the used text, at offs
+    std::uint16_t offs = 0;
 
 private:
     KW_INI_INTERNAL *x_;
-    unsigned char *block_ = nullptr;
+    const unsigned char *text_ = nullptr;
     unsigned char stack_[kLineBuf];
 };
 
@@ -119,12 +118,19 @@ std::uint32_t make_room(KW_INI_INTERNAL *x, std::size_t free) noexcept {
 }
 
 // Store line as line k, in front of the line that held that number (or at
-// the end). The room and the table entry must be there.
+// the end). The room and the table entry must be there. A line that was not
+// copied may lie anywhere, even in the text that moves: it is first put in
+// the free room after the text, then rotated into place.
 void store_line(KW_INI_INTERNAL *x, std::uint16_t k, const NewLine &line) noexcept {
     const std::uint16_t at = x->pRef[k].offs;
     const std::uint16_t usedbytes = used(x);
-    std::memmove(x->pTxt + at + line.size, x->pTxt + at, static_cast<std::size_t>(usedbytes - at));
-    std::memcpy(x->pTxt + at, line.text, line.size);
+    if (line.copied()) {
+        std::memmove(x->pTxt + at + line.size, x->pTxt + at, static_cast<std::size_t>(usedbytes - at));
+        std::memcpy(x->pTxt + at, line.source(), line.size);
+    } else {
+        std::memmove(x->pTxt + usedbytes, line.source(), line.size);
+        std::rotate(x->pTxt + at, x->pTxt + usedbytes, x->pTxt + usedbytes + line.size);
+    }
     x->remain = static_cast<std::uint16_t>(x->remain - line.size);
     ++x->numlines;
     for (std::uint16_t j = x->numlines; j > k; --j) {
@@ -132,6 +138,21 @@ void store_line(KW_INI_INTERNAL *x, std::uint16_t k, const NewLine &line) noexce
         x->pRef[j].offs = static_cast<std::uint16_t>(x->pRef[j].offs + line.size);
     }
     x->pRef[k] = LINE_STRUC{at, line.type, line.keylen};
+}
+
+// Line k becomes its own tail, from offset from on: the bytes before it go.
+void keep_tail(KW_INI_INTERNAL *x, std::uint16_t k, std::uint16_t from, const NewLine &line) noexcept {
+    const std::uint16_t at = x->pRef[k].offs;
+    const auto cut = static_cast<std::uint16_t>(from - at);
+    const std::uint16_t usedbytes = used(x);
+    std::memmove(x->pTxt + at, x->pTxt + from, static_cast<std::size_t>(usedbytes - from));
+    std::memset(x->pTxt + usedbytes - cut, 0, cut);
+    x->remain = static_cast<std::uint16_t>(x->remain + cut);
+    for (std::uint16_t j = static_cast<std::uint16_t>(k + 1); j <= x->numlines; ++j) {
+        x->pRef[j].offs = static_cast<std::uint16_t>(x->pRef[j].offs - cut);
+    }
+    x->pRef[k].type = line.type;
+    x->pRef[k].keylen = line.keylen;
 }
 
 // Take line k out; the bytes it leaves free at the end are cleared.
@@ -214,8 +235,16 @@ std::uint32_t replace(KW_INI_INTERNAL *x, const unsigned char *Textline) noexcep
     if (std::uint32_t status = make_room(x, line.size > oldsize ? line.size - oldsize : 0); status != 0) {
         return status;
     }
-    drop_line(x, x->ix);
-    store_line(x, x->ix, line);
+    const std::uint16_t at = x->pRef[x->ix].offs;
+    if (line.in_text && line.offs >= at && line.offs < at + oldsize) {
+        keep_tail(x, x->ix, line.offs, line);  // a tail of the line itself
+    } else {
+        if (line.in_text && line.offs >= at + oldsize) {
+            line.offs = static_cast<std::uint16_t>(line.offs - oldsize);  // drop_line moves it down
+        }
+        drop_line(x, x->ix);
+        store_line(x, x->ix, line);
+    }
     if (common_dialect(x)) {
         classify_common(x, static_cast<std::uint16_t>(x->ix + 1), line.reach, false);
     }
