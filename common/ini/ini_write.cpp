@@ -1,23 +1,20 @@
 // KW_ini_write: putting the lines back into the file they were loaded from.
+// kwutil.h says what a caller sees; docs/platforms.md ("Files and line
+// ends") how each host takes the steps below.
 //
 // The file is found through the held stream, not by a name kept from the
-// open: the host tells where the held file is now, so a change of working
-// folder, or a rename, since the open does not matter.
+// open, so a change of working folder or a rename since the open does not
+// matter, and the engine keeps no name it would have to obtain memory for.
 //
-// Where it can, the write replaces the file: the lines go to a new file
-// beside the old one, which is made durable and then put in the old one's
-// place in one step. Until that step the old file is whole, so no failure
-// and no crash on the way leaves the configuration empty or half written.
+// Where it can, the write replaces the file: until the new file takes the
+// old one's place in one step the old file is whole, so no failure and no
+// crash on the way leaves the configuration empty or half written.
 //
-// A replacement must not change what the file is, so the file is rewritten
-// where it stands, through the held stream, whenever a new file could not be
-// the same: a device, FIFO or socket (written into, never replaced), a file
-// with more than one hard link, a file whose owner, group, permission bits
-// or extended attributes a new file of ours could not carry, a folder that
-// refuses a new file, or a host that cannot tell the held file's path. In
-// place keeps the owner, the group, access lists, extended attributes and
-// links. The room for the new text is reserved before the first byte is
-// overwritten, so a full disk leaves the file as it was.
+// A replacement must not change what the file is, so wherever a new file
+// could not be the same (kwutil.h lists the cases) the file is rewritten
+// where it stands, through the held stream. The room for the new text is
+// reserved before the first byte is overwritten, so a full disk leaves the
+// file as it was.
 #include <cstring>
 
 #include "ini/ini_internal.h"

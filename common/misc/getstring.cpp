@@ -1,11 +1,11 @@
-// KW_GetString: line input with echo, Backspace and the bell.
+// KW_GetString: line input with echo, Backspace and the bell (kwutil.h
+// says what a caller sees).
 //
-// Keys come from the platform console (platform/console.h) one at a time.
-// Backspace erases the last character on the screen with BS, space, BS;
-// a printable key is echoed and stored while there is room for it and the
-// terminator; Enter, or the end of input, ends the line without echo. Every
-// other key, a cursor or function key as one key, rings the bell once and
-// changes nothing.
+// The editor knows no host: platform/console.h turns whatever the host
+// delivers into single keys, and a cursor or function key arrives already
+// as one special key, so it costs one bell and can never type its codes as
+// letters. The Console lives for exactly the call, so a terminal is never
+// left in raw mode, whichever way the loop ends.
 #include <cstdint>
 
 #include "kwutil.h"

@@ -3,23 +3,12 @@
 // and the printable test of the current locale.
 //
 // A key is one byte, a key that the line editor cannot take as a character
-// (a cursor or function key: on Windows the prefix 0x00 or 0xE0 with its
-// second code, on a terminal an escape sequence), or the end of input.
-//
-// POSIX: while a Console lives and standard input is a terminal, the
-// terminal is in raw mode: no echo, no line buffering, no signal keys, CR not
-// turned into LF; the settings found are put back when it goes. A byte 0x1B
-// followed within 50 ms by '[' or 'O' opens an escape sequence, read up to
-// its final byte (0x40 to 0x7E) as one special key; an ESC with nothing
-// after it in that time is the Escape key itself, and an ESC followed by any
-// other byte is the Escape key, that byte being the next key. The terminal's
-// erase character (normally 0x7F) is delivered as Backspace, 0x08. From a
-// pipe or a file every byte is one key, with no interpretation. The end of
-// the file, a closed terminal or a read error is the end of input, and stays
-// so for the rest of the Console's life.
-//
-// Windows: _getch; the prefix 0x00 or 0xE0 and the code after it are one
-// special key.
+// (a cursor or function key, whatever the host makes of it), or the end of
+// input, which stays the end for the rest of the Console's life. While a
+// Console lives, a terminal on standard input is in raw mode; its settings
+// go back when the Console goes. What each host does for that, and how it
+// tells a special key from bytes, is in docs/platforms.md ("Console input");
+// KW_GetString in kwutil.h says what a caller of the whole sees.
 #ifndef KW_PLATFORM_CONSOLE_H
 #define KW_PLATFORM_CONSOLE_H
 
