@@ -1,2 +1,0 @@
-# Every .cpp file of this folder belongs to the library.
-file(GLOB KW_SOURCES_INI CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
