@@ -10,43 +10,17 @@
 // with a zero) is ever read.
 //
 // The loop is a template over where the output goes: a buffer the caller
-// vouches for needs no counting at all, so it gets its own instance.
+// vouches for needs no counting at all, so it gets its own instance. The
+// pieces are marked inline because both instances want them inlined: a
+// message is a few dozen bytes, and calls cost as much as the work.
 #include "msg/formatter.h"
 
-#include <bit>
 #include <climits>
 #include <cstring>
 
 #include "msg/output.h"
-#include "platform/bytes.h"
 
 namespace kw::msg {
-
-const unsigned char *find_byte_or_zero(const unsigned char *p, const unsigned char *limit,
-                                       unsigned char c) noexcept {
-    constexpr std::uint64_t ones = 0x0101010101010101u;
-    constexpr std::uint64_t lows = 0x7F7F7F7F7F7F7F7Fu;
-    const std::uint64_t pattern = ones * c;
-    // The high bit of each byte of zero_bytes(x) is set exactly where x has
-    // a zero byte.
-    const auto zero_bytes = [](std::uint64_t x) { return ~(((x & lows) + lows) | x | lows); };
-    while (limit - p >= 8) {
-        const std::uint64_t v = plat::load64(p);
-        const std::uint64_t hit = zero_bytes(v ^ pattern) | zero_bytes(v);
-        if (hit != 0) {
-            if constexpr (std::endian::native == std::endian::little) {
-                return p + (std::countr_zero(hit) >> 3);
-            } else {
-                return p + (std::countl_zero(hit) >> 3);
-            }
-        }
-        p += 8;
-    }
-    while (*p != c && *p != 0) {
-        ++p;
-    }
-    return p;
-}
 
 std::size_t itoa_(std::int32_t n, unsigned char *s, unsigned char char_0, unsigned char minus) noexcept {
     // The magnitude is taken unsigned, so INT32_MIN has one too.
@@ -72,8 +46,8 @@ namespace {
 // Skip blanks; a plus sign is passed over, a minus sign gives 0; then the
 // longest run of digits, as a decimal number that stops growing at
 // INT32_MAX. The caller's pointer does not move.
-std::int32_t atoi_(const unsigned char *s, unsigned char char_0, unsigned char char_9, unsigned char space,
-                   unsigned char minus, unsigned char plus) noexcept {
+inline std::int32_t atoi_(const unsigned char *s, unsigned char char_0, unsigned char char_9, unsigned char space,
+                          unsigned char minus, unsigned char plus) noexcept {
     while (*s == space) {
         ++s;
     }
@@ -96,7 +70,7 @@ std::int32_t atoi_(const unsigned char *s, unsigned char char_0, unsigned char c
 // count them first and fill their buffer backwards: no reversal, no strlen.
 
 template <std::uint32_t B>
-std::size_t digits_in_base(std::uint32_t n, unsigned char *s, unsigned char char_0, unsigned char upper_a) noexcept {
+inline std::size_t digits_in_base(std::uint32_t n, unsigned char *s, unsigned char char_0, unsigned char upper_a) noexcept {
     std::size_t len = 1;
     for (std::uint32_t v = n; v >= B; v /= B) {
         ++len;
@@ -113,8 +87,8 @@ std::size_t digits_in_base(std::uint32_t n, unsigned char *s, unsigned char char
 
 // Unsigned digits in base b (8, 10 or 16), letters in upper case, and a
 // terminating zero. Returns the length.
-std::size_t itoab(std::uint32_t n, unsigned char *s, std::uint32_t b, unsigned char char_0,
-                  unsigned char upper_a) noexcept {
+inline std::size_t itoab(std::uint32_t n, unsigned char *s, std::uint32_t b, unsigned char char_0,
+                         unsigned char upper_a) noexcept {
     switch (b) {
         case 8: return digits_in_base<8>(n, s, char_0, upper_a);
         case 10: return digits_in_base<10>(n, s, char_0, upper_a);
@@ -122,7 +96,7 @@ std::size_t itoab(std::uint32_t n, unsigned char *s, std::uint32_t b, unsigned c
     }
 }
 
-std::size_t bounded_length(const unsigned char *s, std::size_t limit) noexcept {
+inline std::size_t bounded_length(const unsigned char *s, std::size_t limit) noexcept {
     std::size_t n = 0;
     while (n < limit && s[n] != 0) {
         ++n;
@@ -148,7 +122,7 @@ struct Parsed {
 // included). The closing mark is passed over whatever it is, but never the
 // terminator. (s is filled in place: a returned copy of it costs more than
 // the reading.)
-bool parse_specifier(const unsigned char *p, const Literals &lit, Parsed &s) noexcept {
+inline bool parse_specifier(const unsigned char *p, const Literals &lit, Parsed &s) noexcept {
     const auto is_digit = [&lit](unsigned char c) { return c >= lit.char_0 && c <= lit.char_9; };
     const auto number = [&lit](const unsigned char *at) {
         return atoi_(at, lit.char_0, lit.char_9, lit.space, lit.minus, lit.plus);
@@ -204,7 +178,7 @@ bool parse_specifier(const unsigned char *p, const Literals &lit, Parsed &s) noe
 // read only from an element of kind text, a number only from one of kind
 // number; anything else gives the empty text or 0.
 template <class Out>
-void emit(Out &out, const Literals &lit, const Parsed &s, const ARG_UNION &arg, ArgKind kind) noexcept {
+inline void emit(Out &out, const Literals &lit, const Parsed &s, const ARG_UNION &arg, ArgKind kind) noexcept {
     static const unsigned char empty[1] = {0};
     unsigned char str[17];
     const unsigned char *text = str;
@@ -245,7 +219,7 @@ void emit(Out &out, const Literals &lit, const Parsed &s, const ARG_UNION &arg, 
 // Format ctl_string (its zero before limit) into out, position n taking
 // args[n - 1] of the kind kinds[n - 1].
 template <class Out>
-void format_core(const Literals &lit, Out &out, const unsigned char *ctl_string, const unsigned char *limit,
+inline void format_core(const Literals &lit, Out &out, const unsigned char *ctl_string, const unsigned char *limit,
                  const ARG_UNION *args, const ArgKind *kinds) noexcept {
     const unsigned char *p = ctl_string;
     for (;;) {

@@ -5,8 +5,11 @@
 #ifndef KW_MSG_FORMATTER_H
 #define KW_MSG_FORMATTER_H
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/bytes.h"
 
 namespace kw::msg {
 
@@ -44,9 +47,34 @@ inline const Literals &literals_for(std::uint8_t encoding) noexcept {
 }
 
 // The first byte at or after p that is c or the terminating zero, which
-// must lie before limit; bytes up to limit may be read (several at a time).
-const unsigned char *find_byte_or_zero(const unsigned char *p, const unsigned char *limit,
-                                       unsigned char c) noexcept;
+// must lie before limit; bytes up to limit may be read. Defined here because
+// the scan and the formatter run it for every piece of a text: it looks at
+// eight bytes at a time while they all lie before limit.
+inline const unsigned char *find_byte_or_zero(const unsigned char *p, const unsigned char *limit,
+                                              unsigned char c) noexcept {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t lows = 0x7F7F7F7F7F7F7F7Fu;
+    const std::uint64_t pattern = ones * c;
+    // The high bit of each byte of zero_bytes(x) is set exactly where x has
+    // a zero byte.
+    const auto zero_bytes = [](std::uint64_t x) { return ~(((x & lows) + lows) | x | lows); };
+    while (limit - p >= 8) {
+        const std::uint64_t v = plat::load64(p);
+        const std::uint64_t hit = zero_bytes(v ^ pattern) | zero_bytes(v);
+        if (hit != 0) {
+            if constexpr (std::endian::native == std::endian::little) {
+                return p + (std::countr_zero(hit) >> 3);
+            } else {
+                return p + (std::countl_zero(hit) >> 3);
+            }
+        }
+        p += 8;
+    }
+    while (*p != c && *p != 0) {
+        ++p;
+    }
+    return p;
+}
 
 // n in signed decimal, digits from char_0 and a leading minus for a negative
 // n, into s (room for 12 bytes) with a terminating zero. Returns the length.

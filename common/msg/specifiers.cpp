@@ -92,17 +92,4 @@ void sort_args(KW_ARG_ *args, std::uint32_t num_args) noexcept {
     }
 }
 
-ArgKind classify(KW_ARG_ &a) noexcept {
-    switch (a.arg_type) {
-        case 'X': case 'c': case 'd': case 'i': case 'o': case 'u': case 'x':
-            return ArgKind::number;
-        case 's':
-            return ArgKind::text;
-        default:
-            a.arg_type = 0;
-            a.arg_size = 0;
-            return ArgKind::none;
-    }
-}
-
 }  // namespace kw::msg

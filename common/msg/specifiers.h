@@ -43,7 +43,18 @@ void sort_args(KW_ARG_ *args, std::uint32_t num_args) noexcept;
 // What a recorded specifier takes, by its arg_type: a 32-bit number for X c
 // d i o u x, a text for s, nothing otherwise (arg_type and arg_size are then
 // cleared).
-ArgKind classify(KW_ARG_ &a) noexcept;
+inline ArgKind classify(KW_ARG_ &a) noexcept {
+    switch (a.arg_type) {
+        case 'X': case 'c': case 'd': case 'i': case 'o': case 'u': case 'x':
+            return ArgKind::number;
+        case 's':
+            return ArgKind::text;
+        default:
+            a.arg_type = 0;
+            a.arg_size = 0;
+            return ArgKind::none;
+    }
+}
 
 }  // namespace kw::msg
 
