@@ -12,5 +12,5 @@ if(KW_LZ4_INCLUDE_DIR AND KW_LZ4_LIBRARY AND KW_LZF_INCLUDE_DIR AND KW_LZF_LIBRA
 else()
   message(STATUS "rdc_bench skipped: liblz4-dev, liblzf-dev and zlib1g-dev are needed")
 endif()
-kw_add_bench(textfind_bench ${CMAKE_CURRENT_LIST_DIR}/textfind_bench.cpp)
+kw_add_bench(textfind_bench ${CMAKE_CURRENT_LIST_DIR}/textfind_bench.cpp CORE)
 kw_add_bench(scramble_bench ${CMAKE_CURRENT_LIST_DIR}/scramble_bench.cpp)

@@ -12,6 +12,7 @@
 #include "harness.h"
 #include "kwutil.h"
 #include "misc/textfind.h"
+#include "platform/cpu.h"
 #include "misc_corpus.h"
 
 namespace {
@@ -76,9 +77,9 @@ int main() {
         s.add("KW_FastTextFind", [&] { kwbench::keep(KW_FastTextFind(n, txt.data(), m, pat.data())); });
         s.add("  kernel: scalar Horspool",
               [&] { kwbench::keep(kw::misc::count_horspool(txt.data() + 1, n, pat.data() + 1, m)); });
-#if defined(KW_TEXTFIND_X86)
+#if KW_X86_INTRINSICS
         s.add("  kernel: SSE2", [&] { kwbench::keep(kw::misc::count_sse2(txt.data() + 1, n, pat.data() + 1, m)); });
-        if (__builtin_cpu_supports("avx2")) {
+        if ((kw::plat::cpu_features() & kw::plat::kCpuAvx2) != 0) {
             s.add("  kernel: AVX2",
                   [&] { kwbench::keep(kw::misc::count_avx2(txt.data() + 1, n, pat.data() + 1, m)); });
         }

@@ -11,6 +11,7 @@
 
 #include "kwutil.h"
 #include "misc/textfind.h"
+#include "platform/cpu.h"
 
 namespace {
 
@@ -123,11 +124,12 @@ std::vector<NamedKernel> kernels() {
     std::vector<NamedKernel> v;
     v.push_back({"KW_FastTextFind", nullptr});
     v.push_back({"scalar Horspool", &kw::misc::count_horspool});
-#if defined(KW_TEXTFIND_X86)
-    if (__builtin_cpu_supports("sse2")) {
+#if KW_X86_INTRINSICS
+    const unsigned cpu = kw::plat::cpu_features();
+    if ((cpu & kw::plat::kCpuSse2) != 0) {
         v.push_back({"SSE2", &kw::misc::count_sse2});
     }
-    if (__builtin_cpu_supports("avx2")) {
+    if ((cpu & kw::plat::kCpuAvx2) != 0) {
         v.push_back({"AVX2", &kw::misc::count_avx2});
     }
 #endif

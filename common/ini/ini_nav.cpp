@@ -22,15 +22,11 @@
 
 #include "ini/ini_internal.h"
 #include "misc/wildcard.h"
+#include "platform/compiler.h"
 #include "platform/text.h"
 
 // The name comparisons run some thirty times a search; a call each would cost
-// about as much as the comparison itself.
-#if defined(__GNUC__)
-#define ALWAYS_INLINE __attribute__((always_inline)) inline
-#else
-#define ALWAYS_INLINE inline
-#endif
+// about as much as the comparison itself, so the helpers are KW_FORCE_INLINE.
 
 namespace kw::ini {
 namespace {
@@ -77,7 +73,7 @@ void measure(const unsigned char *p, Pattern *pat) noexcept {
     pat->edges = len > 0 && !is_blank(p[0]) && p[0] != '?' && !is_blank(p[len - 1]) && p[len - 1] != '?';
 }
 
-ALWAYS_INLINE std::uint64_t load8(const unsigned char *p) noexcept {
+KW_FORCE_INLINE std::uint64_t load8(const unsigned char *p) noexcept {
     std::uint64_t w;
     std::memcpy(&w, p, sizeof w);
     return w;
@@ -85,7 +81,7 @@ ALWAYS_INLINE std::uint64_t load8(const unsigned char *p) noexcept {
 
 // plat::fold on each of eight bytes: a..z lose their 0x20 bit. Byte by byte,
 // without carries between bytes, so the byte order does not matter.
-ALWAYS_INLINE std::uint64_t fold8(std::uint64_t w) noexcept {
+KW_FORCE_INLINE std::uint64_t fold8(std::uint64_t w) noexcept {
     constexpr std::uint64_t ones = 0x0101010101010101u;
     const std::uint64_t low7 = w & (ones * 0x7F);
     const std::uint64_t from_a = low7 + ones * (0x80 - 'a');      // high bit: byte >= 'a'
@@ -96,7 +92,7 @@ ALWAYS_INLINE std::uint64_t fold8(std::uint64_t w) noexcept {
 
 // A plain pattern against the pattern's length in bytes of name. Eight bytes
 // a step, the last eight first.
-ALWAYS_INLINE bool same_plain(const unsigned char *name, const Pattern &pat) noexcept {
+KW_FORCE_INLINE bool same_plain(const unsigned char *name, const Pattern &pat) noexcept {
     const std::size_t len = pat.len;
     if (len < 8) {
         for (std::size_t i = 0; i < len; ++i) {
@@ -120,7 +116,7 @@ ALWAYS_INLINE bool same_plain(const unsigned char *name, const Pattern &pat) noe
 // The pattern's length in bytes of name, against a pattern without '*':
 // what the general matcher does for a name of exactly that length, from the
 // last byte back.
-ALWAYS_INLINE bool same_bytes(const unsigned char *name, const Pattern &pat) noexcept {
+KW_FORCE_INLINE bool same_bytes(const unsigned char *name, const Pattern &pat) noexcept {
     if (pat.plain) {
         return same_plain(name, pat);
     }
@@ -162,7 +158,7 @@ Step section_line(const unsigned char *line, std::size_t len, const Pattern &sec
 // The common dialect's header line, from its bracket on: blanks (and on
 // line 1 a byte-order mark) may stand before it. A header holds its bracket,
 // so the skip never reaches the zero.
-ALWAYS_INLINE std::size_t header_indent(const unsigned char *line, std::size_t len, bool text_start) noexcept {
+KW_FORCE_INLINE std::size_t header_indent(const unsigned char *line, std::size_t len, bool text_start) noexcept {
     std::size_t b = mark_at(line, len, text_start);
     while (b < len && is_blank(line[b])) {
         ++b;
@@ -172,7 +168,7 @@ ALWAYS_INLINE std::size_t header_indent(const unsigned char *line, std::size_t l
 
 // The common dialect's key: the bytes before the first '=', without the
 // blanks around them (and on line 1 without a byte-order mark).
-ALWAYS_INLINE Step key_line_common(const unsigned char *line, std::size_t len, std::uint8_t keylen, bool text_start,
+KW_FORCE_INLINE Step key_line_common(const unsigned char *line, std::size_t len, std::uint8_t keylen, bool text_start,
                                    const Pattern &key) noexcept {
     if (!key.star && keylen < 255) {
         // The trimmed name is never longer than the bytes before the '='.

@@ -7,18 +7,10 @@
 #define KW_MISC_OFFSORT_H
 
 #include <cstdint>
-#include <cstring>
+
+#include "platform/bytes.h"
 
 namespace kw::misc {
-
-inline std::uint32_t be16(const unsigned char *p) noexcept {
-    return (std::uint32_t{p[0]} << 8) | std::uint32_t{p[1]};
-}
-
-inline std::uint32_t be32(const unsigned char *p) noexcept {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           std::uint32_t{p[3]};
-}
 
 // The L-byte key at p (1 <= L <= 8) as an integer that orders like memcmp.
 // Reads p[0] .. p[L - 1] and nothing else: the two loads overlap instead of
@@ -26,13 +18,15 @@ inline std::uint32_t be32(const unsigned char *p) noexcept {
 template <unsigned L>
 inline std::uint64_t key_at(const unsigned char *p) noexcept {
     if constexpr (L == 8) {
-        return (std::uint64_t{be32(p)} << 32) | be32(p + 4);
+        return (std::uint64_t{plat::load_be32(p)} << 32) | plat::load_be32(p + 4);
     } else if constexpr (L >= 4) {
         constexpr unsigned tail = 8 * (L - 4);
-        return (std::uint64_t{be32(p)} << tail) | (be32(p + L - 4) & ((std::uint32_t{1} << tail) - 1));
+        return (std::uint64_t{plat::load_be32(p)} << tail) |
+               (plat::load_be32(p + L - 4) & ((std::uint32_t{1} << tail) - 1));
     } else if constexpr (L >= 2) {
         constexpr unsigned tail = 8 * (L - 2);
-        return (std::uint64_t{be16(p)} << tail) | (be16(p + L - 2) & ((std::uint32_t{1} << tail) - 1));
+        return (std::uint64_t{plat::load_be16(p)} << tail) |
+               (plat::load_be16(p + L - 2) & ((std::uint32_t{1} << tail) - 1));
     } else {
         return p[0];
     }
@@ -40,9 +34,7 @@ inline std::uint64_t key_at(const unsigned char *p) noexcept {
 
 // Entry k of an offset array at any alignment.
 inline std::uint16_t offset_at(const unsigned char *offs, std::uint32_t k) noexcept {
-    std::uint16_t v;
-    std::memcpy(&v, offs + std::size_t{k} * 2, sizeof v);
-    return v;
+    return plat::load16(offs + std::size_t{k} * 2);
 }
 
 // Binary search over the inclusive range 0 .. numdata - 1, probing

@@ -33,6 +33,7 @@
 
 #include "kwutil.h"
 #include "misc/rdc.h"
+#include "platform/compiler.h"
 
 namespace kw::misc {
 namespace {
@@ -161,8 +162,8 @@ inline void put_copy(Coder &c, std::uint32_t count, std::uint32_t distance) noex
 // holds the first three (and the fourth, when there is one, above them).
 // Returns the number of input bytes the item covers.
 template <bool kWide>
-[[gnu::always_inline]] inline std::uint32_t code_item(Coder &c, slot_t *table, std::uint32_t p, std::uint32_t n,
-                                                      std::uint64_t v) noexcept {
+KW_FORCE_INLINE std::uint32_t code_item(Coder &c, slot_t *table, std::uint32_t p, std::uint32_t n,
+                                       std::uint64_t v) noexcept {
     const unsigned char *const in = c.in;
     const auto w = static_cast<std::uint32_t>(v);
     // Run test: b0 == b1 and b1 == b2.

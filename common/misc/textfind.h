@@ -1,161 +1,28 @@
-// Counting the occurrences of a pattern in a text: the kernels behind
-// KW_FastTextFind. Each takes the text t[0 .. n) and the pattern p[0 .. m),
-// m >= 1, works on any byte values and counts every position at which the
-// pattern occurs, overlapping ones included; all kernels give the same count.
+// The kernels behind KW_FastTextFind, declared here so that the tests and
+// the benchmark can run each of them on the same inputs; how each works is
+// in textfind.cpp.
 //
-// count_horspool is the portable one, Boyer-Moore-Horspool with a shift table
-// of 256 entries: distance[c] is how far the window may move when its last
-// text byte is c, that is m - 1 - (the last index below m - 1 at which c
-// occurs in the pattern), or m when c does not occur there. The shift never
-// passes an occurrence, also after a match, so every occurrence is counted.
-// The comparison is bounded by the pattern's length and needs no sentinel.
-//
-// On x86 the vector kernels test 16 (SSE2) or 32 (AVX2) alignments at once:
-// a text position is a candidate when its byte equals the pattern's first
-// byte and the byte m - 1 further on equals its last; only candidates are
-// compared in full (for m <= 2 that test is the whole comparison, and the
-// candidates are simply counted). Loads stay inside the text; the alignments
-// left over at the end go through the same test one at a time.
-//
-// The kernels live in this header so that the tests can run each of them on
-// the same inputs; KW_FastTextFind picks one per call.
+// Each takes the text t[0 .. n) and the pattern p[0 .. m), m >= 1, works on
+// any byte values, reads nothing outside the two, and returns the number of
+// positions at which the pattern occurs, overlapping ones included (0 when
+// n < m); all kernels give the same count. They keep no state: any thread
+// may call them at any time.
 #ifndef KW_MISC_TEXTFIND_H
 #define KW_MISC_TEXTFIND_H
 
-#include <bit>
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define KW_TEXTFIND_X86 1
-#endif
+#include "platform/compiler.h"
 
 namespace kw::misc {
 
-inline std::int32_t count_horspool(const unsigned char *t, std::int32_t n, const unsigned char *p,
-                                   std::int32_t m) noexcept {
-    if (n < m) {
-        return 0;
-    }
-    std::int32_t distance[256];
-    for (std::int32_t &d : distance) {
-        d = m;
-    }
-    for (std::int32_t i = 0; i < m - 1; ++i) {
-        distance[p[i]] = m - 1 - i;
-    }
-    const unsigned char last = p[m - 1];
-    const auto rest = static_cast<std::size_t>(m - 1);
-    std::int32_t nmatch = 0;
-    for (std::int32_t i = m - 1; i < n; i += distance[t[i]]) {
-        if (t[i] == last && std::memcmp(t + (i - (m - 1)), p, rest) == 0) {
-            ++nmatch;
-        }
-    }
-    return nmatch;
-}
+// Boyer-Moore-Horspool, on every host.
+std::int32_t count_horspool(const unsigned char *t, std::int32_t n, const unsigned char *p, std::int32_t m) noexcept;
 
-namespace textfind_detail {
-
-// Candidates at alignments from .. alignments - 1, one at a time.
-inline std::int32_t count_tail(const unsigned char *t, std::size_t from, std::size_t alignments,
-                               const unsigned char *p, std::size_t m) noexcept {
-    std::int32_t nmatch = 0;
-    for (std::size_t s = from; s < alignments; ++s) {
-        if (t[s] == p[0] && t[s + m - 1] == p[m - 1] && (m <= 2 || std::memcmp(t + s + 1, p + 1, m - 2) == 0)) {
-            ++nmatch;
-        }
-    }
-    return nmatch;
-}
-
-// Count the candidates of one block (bit i: alignment s + i) that match.
-inline std::int32_t count_block(std::uint32_t mask, const unsigned char *t, std::size_t s, const unsigned char *p,
-                                std::size_t m) noexcept {
-    if (m <= 2) {
-        return std::popcount(mask);
-    }
-    std::int32_t nmatch = 0;
-    while (mask != 0) {
-        const auto bit = static_cast<std::size_t>(std::countr_zero(mask));
-        if (std::memcmp(t + s + bit + 1, p + 1, m - 2) == 0) {
-            ++nmatch;
-        }
-        mask &= mask - 1;
-    }
-    return nmatch;
-}
-
-}  // namespace textfind_detail
-
-#if defined(KW_TEXTFIND_X86)
-
-__attribute__((target("sse2"))) inline std::int32_t count_sse2(const unsigned char *t, std::int32_t n,
-                                                                const unsigned char *p, std::int32_t m) noexcept {
-    if (n < m) {
-        return 0;
-    }
-    const auto len = static_cast<std::size_t>(m);
-    const std::size_t alignments = static_cast<std::size_t>(n) - len + 1;
-    const __m128i first = _mm_set1_epi8(static_cast<char>(p[0]));
-    const __m128i last = _mm_set1_epi8(static_cast<char>(p[len - 1]));
-    std::int32_t nmatch = 0;
-    std::size_t s = 0;
-    // Block s covers alignments s .. s + 15; its second load ends at
-    // s + m - 1 + 16 <= n.
-    for (; s + 16 <= alignments; s += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + s));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + s + len - 1));
-        const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last));
-        const auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(hit));
-        if (mask != 0) {
-            nmatch += textfind_detail::count_block(mask, t, s, p, len);
-        }
-    }
-    return nmatch + textfind_detail::count_tail(t, s, alignments, p, len);
-}
-
-__attribute__((target("avx2"))) inline std::int32_t count_avx2(const unsigned char *t, std::int32_t n,
-                                                                const unsigned char *p, std::int32_t m) noexcept {
-    if (n < m) {
-        return 0;
-    }
-    const auto len = static_cast<std::size_t>(m);
-    const std::size_t alignments = static_cast<std::size_t>(n) - len + 1;
-    const __m256i first = _mm256_set1_epi8(static_cast<char>(p[0]));
-    const __m256i last = _mm256_set1_epi8(static_cast<char>(p[len - 1]));
-    std::int32_t nmatch = 0;
-    std::size_t s = 0;
-    // Two blocks of 32 alignments per round, then single blocks; every second
-    // load ends at or before t + n.
-    for (; s + 64 <= alignments; s += 64) {
-        const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t + s));
-        const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t + s + len - 1));
-        const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t + s + 32));
-        const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t + s + 32 + len - 1));
-        const __m256i hit0 = _mm256_and_si256(_mm256_cmpeq_epi8(a0, first), _mm256_cmpeq_epi8(b0, last));
-        const __m256i hit1 = _mm256_and_si256(_mm256_cmpeq_epi8(a1, first), _mm256_cmpeq_epi8(b1, last));
-        if (_mm256_testz_si256(_mm256_or_si256(hit0, hit1), _mm256_or_si256(hit0, hit1)) == 0) {
-            const auto mask0 = static_cast<std::uint32_t>(_mm256_movemask_epi8(hit0));
-            const auto mask1 = static_cast<std::uint32_t>(_mm256_movemask_epi8(hit1));
-            nmatch += textfind_detail::count_block(mask0, t, s, p, len);
-            nmatch += textfind_detail::count_block(mask1, t, s + 32, p, len);
-        }
-    }
-    for (; s + 32 <= alignments; s += 32) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t + s));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t + s + len - 1));
-        const __m256i hit = _mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, last));
-        const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(hit));
-        if (mask != 0) {
-            nmatch += textfind_detail::count_block(mask, t, s, p, len);
-        }
-    }
-    return nmatch + textfind_detail::count_tail(t, s, alignments, p, len);
-}
-
+#if KW_X86_INTRINSICS
+// Only on a CPU whose plat::cpu_features() include kCpuSse2, kCpuAvx2.
+std::int32_t count_sse2(const unsigned char *t, std::int32_t n, const unsigned char *p, std::int32_t m) noexcept;
+std::int32_t count_avx2(const unsigned char *t, std::int32_t n, const unsigned char *p, std::int32_t m) noexcept;
 #endif
 
 }  // namespace kw::misc

@@ -1,4 +1,5 @@
 #include "platform/fs.h"
+#include "platform/fs_host.h"
 
 #include <cerrno>
 #include <climits>
@@ -230,16 +231,6 @@ TempFile create_temp_beside(std::FILE *held, const char *target, char *path, std
     return TempFile::ok;
 }
 
-bool put_text(std::FILE *f, const char *text) noexcept {
-    return std::fputs(text, f) != EOF;
-}
-
-bool commit_file(std::FILE *f) noexcept {
-    const bool synced = std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
-    const bool closed = std::fclose(f) == 0;
-    return synced && closed;
-}
-
 bool replace_file(const char *from, const char *to) noexcept {
     if (std::rename(from, to) != 0) {
         return false;
@@ -252,49 +243,37 @@ void remove_file(const char *path) noexcept {
     ::unlink(path);
 }
 
-void close_file(std::FILE *f) noexcept {
-    std::fclose(f);
+namespace host {
+
+bool sync_stream(std::FILE *f, bool regular) noexcept {
+    return ::fsync(::fileno(f)) == 0 || (!regular && unsupported(errno));
 }
 
 // POSIX text mode adds nothing to a line end, so the text takes exactly
 // bytes bytes. The room is reserved from offset 0, over the old content: a
 // write over reserved blocks needs no new ones.
-bool start_rewrite(std::FILE *f, bool regular, std::size_t bytes, std::size_t /*line_ends*/) noexcept {
-    static_cast<void>(std::fflush(f));  // output of a failed attempt is stale either way
-    std::clearerr(f);
-    const int fd = ::fileno(f);
-    if (regular && bytes > 0) {
-        const int err = ::posix_fallocate(fd, 0, static_cast<off_t>(bytes));
-        if (err != 0 && !unsupported(err)) {
-            errno = err;
-            return false;
-        }
+bool reserve_room(std::FILE *f, std::size_t bytes, std::size_t /*line_ends*/) noexcept {
+    if (bytes == 0) {
+        return true;
     }
-    if (std::fseek(f, 0, SEEK_SET) != 0 && (regular || errno != ESPIPE)) {
+    const int err = ::posix_fallocate(::fileno(f), 0, static_cast<off_t>(bytes));
+    if (err != 0 && !unsupported(err)) {
+        errno = err;
         return false;
     }
-    std::clearerr(f);
     return true;
 }
 
-bool finish_rewrite(std::FILE *f, bool regular) noexcept {
-    if (std::fflush(f) != 0) {
-        return false;
-    }
+bool cut_here(std::FILE *f) noexcept {
     const int fd = ::fileno(f);
-    if (regular) {
-        const off_t end = ::lseek(fd, 0, SEEK_CUR);
-        if (end < 0 || ::ftruncate(fd, end) != 0) {
-            return false;
-        }
-    }
-    if (::fsync(fd) != 0 && (regular || !unsupported(errno))) {
-        return false;
-    }
-    if (std::fseek(f, 0, SEEK_SET) != 0 && regular) {
-        return false;
-    }
-    return true;
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    return end >= 0 && ::ftruncate(fd, end) == 0;
 }
+
+bool unseekable(bool regular) noexcept {
+    return !regular && errno == ESPIPE;
+}
+
+}  // namespace host
 
 }  // namespace kw::plat

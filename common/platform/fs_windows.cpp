@@ -5,6 +5,7 @@
 #endif
 
 #include "platform/fs.h"
+#include "platform/fs_host.h"
 
 #include <cerrno>
 #include <cstring>
@@ -123,16 +124,6 @@ TempFile create_temp_beside(std::FILE * /*held*/, const char *target, char *path
     return TempFile::failed;
 }
 
-bool put_text(std::FILE *f, const char *text) noexcept {
-    return std::fputs(text, f) != EOF;
-}
-
-bool commit_file(std::FILE *f) noexcept {
-    const bool synced = std::fflush(f) == 0 && _commit(_fileno(f)) == 0;
-    const bool closed = std::fclose(f) == 0;
-    return synced && closed;
-}
-
 bool replace_file(const char *from, const char *to) noexcept {
     if (ReplaceFileA(to, from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
         return true;
@@ -146,47 +137,34 @@ void remove_file(const char *path) noexcept {
     DeleteFileA(path);
 }
 
-void close_file(std::FILE *f) noexcept {
-    std::fclose(f);
+namespace host {
+
+// Only a file on a disk has anything to commit.
+bool sync_stream(std::FILE *f, bool regular) noexcept {
+    return !regular || _commit(_fileno(f)) == 0;
 }
 
 // Text mode writes each line end as CR LF, one byte more than it is held.
 // Windows reserves room only by making the file longer, so a text that is
 // not longer than the file needs nothing; a longer one extends the file
 // first, and a failure then has changed nothing.
-bool start_rewrite(std::FILE *f, bool regular, std::size_t bytes, std::size_t line_ends) noexcept {
-    static_cast<void>(std::fflush(f));  // output of a failed attempt is stale either way
-    std::clearerr(f);
+bool reserve_room(std::FILE *f, std::size_t bytes, std::size_t line_ends) noexcept {
     const int fd = _fileno(f);
-    if (regular) {
-        const long long need = static_cast<long long>(bytes + line_ends);
-        const long long have = _filelengthi64(fd);
-        if (have < 0 || (need > have && _chsize_s(fd, need) != 0)) {
-            return false;
-        }
-    }
-    if (std::fseek(f, 0, SEEK_SET) != 0 && regular) {
-        return false;
-    }
-    std::clearerr(f);
-    return true;
+    const long long need = static_cast<long long>(bytes + line_ends);
+    const long long have = _filelengthi64(fd);
+    return have >= 0 && (need <= have || _chsize_s(fd, need) == 0);
 }
 
-bool finish_rewrite(std::FILE *f, bool regular) noexcept {
-    if (std::fflush(f) != 0) {
-        return false;
-    }
-    if (regular) {
-        const int fd = _fileno(f);
-        const long long end = _telli64(fd);
-        if (end < 0 || _chsize_s(fd, end) != 0 || _commit(fd) != 0) {
-            return false;
-        }
-    }
-    if (std::fseek(f, 0, SEEK_SET) != 0 && regular) {
-        return false;
-    }
-    return true;
+bool cut_here(std::FILE *f) noexcept {
+    const int fd = _fileno(f);
+    const long long end = _telli64(fd);
+    return end >= 0 && _chsize_s(fd, end) == 0;
 }
+
+bool unseekable(bool regular) noexcept {
+    return !regular;
+}
+
+}  // namespace host
 
 }  // namespace kw::plat

@@ -1,9 +1,11 @@
+// Standard C streams do what stream.h asks on every host: fopen's default
+// translation mode is text, so on Windows "r", "r+" and "w" turn CR LF into
+// 0x0A and back, as the INI engine expects, and on POSIX hosts text and
+// binary are one.
 #include "platform/stream.h"
 
 namespace kw::plat {
 
-// fopen's default translation mode is text, so "r", "r+" and "w" turn CR LF
-// into 0x0A and back, as the INI engine expects.
 std::FILE *open_file(const char *path, const char *mode) noexcept {
     return std::fopen(path, mode);
 }

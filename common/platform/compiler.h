@@ -1,0 +1,38 @@
+// Compiler attributes and the choice of instruction-set paths, spelled once
+// for GCC, Clang and MSVC. Every other file uses these names and tests no
+// compiler or CPU macro of its own.
+//
+// KW_PORTABLE (set by the build's KW_PORTABLE option) turns every intrinsic
+// path off, so that the plain C++ code beside each of them is what runs.
+#ifndef KW_PLATFORM_COMPILER_H
+#define KW_PLATFORM_COMPILER_H
+
+// Inline even where the optimiser's own costs say not to; stands in place of
+// the `inline` keyword.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define KW_FORCE_INLINE __forceinline
+#elif defined(__GNUC__) || defined(__clang__)
+#define KW_FORCE_INLINE __attribute__((always_inline)) inline
+#else
+#define KW_FORCE_INLINE inline
+#endif
+
+// 1 where the x86 vector paths are compiled: GCC or Clang (whose function
+// target attributes let one file hold code for several instruction sets),
+// on x86, outside the portable build.
+#if !defined(KW_PORTABLE) && (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define KW_X86_INTRINSICS 1
+#else
+#define KW_X86_INTRINSICS 0
+#endif
+
+// One function compiled for instruction-set extensions beyond the build's
+// baseline, e.g. KW_TARGET("avx2"). Call such a function only after
+// kw::plat::cpu_features() (platform/cpu.h) has said the CPU runs them.
+#if KW_X86_INTRINSICS
+#define KW_TARGET(features) __attribute__((target(features)))
+#else
+#define KW_TARGET(features)
+#endif
+
+#endif
