@@ -13,9 +13,15 @@
 #include <map>
 #include <string>
 
+#if defined(_WIN32)
+#include <direct.h>  // _mkdir
+#include <io.h>      // _mktemp_s
+#else
 #include <stdlib.h>  // mkdtemp
+#endif
 
 #include "kwutil.h"
+#include "support/alloc_ledger.h"
 
 #define FUZZ_CHECK(cond)                                                                  \
     do {                                                                                  \
@@ -53,55 +59,9 @@ private:
     const std::uint8_t *end_;
 };
 
-// Memory callbacks with a ledger: every live block and its size. Request
-// number fail_at (0-based) is refused with status 77.
-struct Ledger {
-    std::map<unsigned char *, std::uint16_t> live;
-    long requests = 0;
-    long fail_at = -1;
-    bool bad_release = false;
-
-    static Ledger &get() {
-        static Ledger l;
-        return l;
-    }
-    static void reset(long fail_at = -1) {
-        Ledger &l = get();
-        for (auto &kv : l.live) {
-            std::free(kv.first);
-        }
-        l.live.clear();
-        l.requests = 0;
-        l.fail_at = fail_at;
-        l.bad_release = false;
-    }
-    static std::uint32_t alloc(std::uint16_t size, unsigned char **pp) {
-        Ledger &l = get();
-        if (l.requests++ == l.fail_at) {
-            return 77;
-        }
-        auto *p = static_cast<unsigned char *>(std::malloc(size == 0 ? 1 : size));
-        if (p == nullptr) {
-            return 1;
-        }
-        l.live[p] = size;
-        *pp = p;
-        return 0;
-    }
-    static std::uint32_t release(std::uint16_t size, unsigned char *p) {
-        Ledger &l = get();
-        auto it = l.live.find(p);
-        if (it == l.live.end() || it->second != size) {
-            l.bad_release = true;
-            return 0;
-        }
-        l.live.erase(it);
-        std::free(p);
-        return 0;
-    }
-    // Everything given back, each block with its own size.
-    static bool clean() { return get().live.empty() && !get().bad_release; }
-};
+// Memory callbacks with a ledger (support/alloc_ledger.h, shared with the
+// tests); a refused request returns 77 unless reset() says otherwise.
+using Ledger = kwsupport::BasicLedger<77>;
 
 inline const unsigned char *u(const std::string &s) { return reinterpret_cast<const unsigned char *>(s.c_str()); }
 
@@ -109,11 +69,21 @@ inline const unsigned char *u(const std::string &s) { return reinterpret_cast<co
 // left behind for the system's temporary-file cleaning; it holds one file).
 inline std::string scratch_file(const char *name) {
     static const std::string dir = [] {
+#if defined(_WIN32)
+        // No mkdtemp: a name from _mktemp_s, made by _mkdir (which refuses
+        // one that exists).
+        const char *tmp = std::getenv("TEMP");
+        std::string tmpl = std::string(tmp != nullptr && *tmp != 0 ? tmp : ".") + "\\kwfuzz-XXXXXX";
+        if (_mktemp_s(tmpl.data(), tmpl.size() + 1) != 0 || _mkdir(tmpl.c_str()) != 0) {
+            std::abort();
+        }
+#else
         const char *tmp = std::getenv("TMPDIR");
         std::string tmpl = std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") + "/kwfuzz-XXXXXX";
         if (::mkdtemp(tmpl.data()) == nullptr) {
             std::abort();
         }
+#endif
         return tmpl;
     }();
     return dir + "/" + name;

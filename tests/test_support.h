@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kwutil.h"
+#include "support/alloc_ledger.h"
 
 namespace kwtest {
 
@@ -103,59 +104,9 @@ inline std::string read_file(const std::string &path) {
     return bytes;
 }
 
-// Memory callbacks with a ledger. The callbacks are plain function pointers,
-// so the ledger is one global: tests that use it call Ledger::reset() first
-// and must not run it from two threads.
-struct Ledger {
-    std::map<unsigned char *, std::uint16_t> live;  // block -> size obtained with
-    std::vector<std::uint16_t> requests;            // every size asked for, in order
-    std::vector<std::uint16_t> releases;            // every size given back, in order
-    long fail_at = -1;                              // 0-based request that fails, -1: none
-    std::uint32_t fail_status = 7;                  // what a failing request returns
-    bool bad_release = false;                       // a release with a wrong size or block
-
-    static Ledger &get() {
-        static Ledger ledger;
-        return ledger;
-    }
-    static void reset(long fail_at = -1, std::uint32_t fail_status = 7) {
-        Ledger &l = get();
-        for (auto &kv : l.live) {
-            std::free(kv.first);
-        }
-        l = Ledger{};
-        l.fail_at = fail_at;
-        l.fail_status = fail_status;
-    }
-
-    static std::uint32_t alloc(std::uint16_t size, unsigned char **pp) {
-        Ledger &l = get();
-        const long n = static_cast<long>(l.requests.size());
-        l.requests.push_back(size);
-        if (n == l.fail_at) {
-            return l.fail_status;
-        }
-        auto *p = static_cast<unsigned char *>(std::malloc(size == 0 ? 1 : size));
-        if (p == nullptr) {
-            return 1;
-        }
-        l.live[p] = size;
-        *pp = p;
-        return 0;
-    }
-    static std::uint32_t release(std::uint16_t size, unsigned char *p) {
-        Ledger &l = get();
-        l.releases.push_back(size);
-        auto it = l.live.find(p);
-        if (it == l.live.end() || it->second != size) {
-            l.bad_release = true;
-            return 0;
-        }
-        l.live.erase(it);
-        std::free(p);
-        return 0;
-    }
-};
+// Memory callbacks with a ledger (support/alloc_ledger.h, shared with the
+// fuzz targets); a refused request returns 7 unless reset() says otherwise.
+using Ledger = kwsupport::BasicLedger<7>;
 
 // Install the ledger's callbacks in an INI record.
 inline void use_ledger(KW_INI_STRUC &ini) {
