@@ -233,7 +233,6 @@ const unsigned char *value_start(const KW_INI_INTERNAL *x, std::uint16_t i) noex
 // before value_start.
 const unsigned char *value_end(const KW_INI_INTERNAL *x, std::uint16_t i, const unsigned char *start) noexcept;
 
-
 }  // namespace kw::ini
 
 #endif
