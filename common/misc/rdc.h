@@ -66,6 +66,21 @@ inline std::uint32_t equal_prefix(std::uint64_t diff) noexcept {
     return static_cast<std::uint32_t>(std::countr_zero(diff)) / 8;
 }
 
+// Number of equal leading bytes of a and b, up to max (both inside the input).
+inline std::uint32_t match_length(const unsigned char *a, const unsigned char *b, std::uint32_t max) noexcept {
+    std::uint32_t n = 0;
+    for (; n + 8 <= max; n += 8) {
+        const std::uint64_t diff = load64(a + n) ^ load64(b + n);
+        if (diff != 0) {
+            return n + equal_prefix(diff);
+        }
+    }
+    while (n < max && a[n] == b[n]) {
+        ++n;
+    }
+    return n;
+}
+
 }  // namespace kw::misc::rdc
 
 #endif

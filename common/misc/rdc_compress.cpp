@@ -82,21 +82,6 @@ inline std::uint32_t run_length(const unsigned char *s, std::uint32_t max) noexc
     return n;
 }
 
-// Number of equal leading bytes of a and b, up to max (both inside the input).
-inline std::uint32_t match_length(const unsigned char *a, const unsigned char *b, std::uint32_t max) noexcept {
-    std::uint32_t n = 0;
-    for (; n + 8 <= max; n += 8) {
-        const std::uint64_t diff = load64(a + n) ^ load64(b + n);
-        if (diff != 0) {
-            return n + equal_prefix(diff);
-        }
-    }
-    while (n < max && a[n] == b[n]) {
-        ++n;
-    }
-    return n;
-}
-
 inline unsigned char lo(std::uint32_t v) noexcept { return static_cast<unsigned char>(v & 0xFFu); }
 
 // The compressor's running state. The control bits carry a marker bit above

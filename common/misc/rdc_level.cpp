@@ -66,20 +66,6 @@ inline std::uint32_t hash3(const unsigned char *s) noexcept {
     return (v * 2654435761u) >> (32 - kHashBits);
 }
 
-inline std::uint32_t common_prefix(const unsigned char *a, const unsigned char *b, std::uint32_t max) noexcept {
-    std::uint32_t k = 0;
-    for (; k + 8 <= max; k += 8) {
-        const std::uint64_t diff = load64(a + k) ^ load64(b + k);
-        if (diff != 0) {
-            return k + equal_prefix(diff);
-        }
-    }
-    while (k < max && a[k] == b[k]) {
-        ++k;
-    }
-    return k;
-}
-
 // An item choice: len 0 for none, dist 0 for a run, else a copy's distance.
 struct Choice {
     std::uint32_t len = 0;
@@ -147,7 +133,7 @@ public:
                 const std::uint32_t max = dist < top ? dist : top;
                 // Only a candidate that beats the best so far is measured.
                 if (max > best.len && in_[q + best.len] == in_[p + best.len]) {
-                    const std::uint32_t len = common_prefix(in_ + q, in_ + p, max);
+                    const std::uint32_t len = match_length(in_ + q, in_ + p, max);
                     if (len > best.len) {
                         best = {len, dist};
                         if (len == top || len >= nice_) {
