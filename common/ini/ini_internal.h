@@ -18,8 +18,9 @@
 namespace kw::ini {
 
 inline constexpr std::uint32_t kSignature = 0x05050505u;
-inline constexpr std::uint16_t kTableBytes = 16384;   // 4096 entries of 4 bytes
-inline constexpr std::uint16_t kTableEntries = 4096;  // 4095 lines + end entry
+// The line table: an entry for each line and the end entry, 4 bytes each.
+inline constexpr std::uint16_t kTableBytes = (KW_INI_MAX_LINES + 1) * 4;
+static_assert(kTableBytes == 16384);
 inline constexpr std::uint16_t kTextStep = 8192;      // first size and growth step
 inline constexpr std::uint16_t kLineBuf = 256;        // a file line: 255 bytes + zero
 
