@@ -735,7 +735,7 @@ long check_items(const Bytes &s) {
                 made += code == 0 ? (s[ip] & 0x0F) + 3 : ((s[ip] & 0x0F) | s[ip + 1] << 4) + 19;
             } else {
                 const long dist = ((s[ip] & 0x0F) | s[ip + 1] << 4) + 3;
-                const long count = code == 2 ? s[ip + 2] + 16 : code;
+                const long count = code == 2 ? s[ip + 2] + 16 : static_cast<long>(code);
                 if (count > dist || dist > made) {
                     return -1;
                 }
