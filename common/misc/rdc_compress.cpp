@@ -49,11 +49,7 @@ using namespace rdc;
 // bytes: the test and the distance come from the one table load. An empty
 // slot is all ones: its position 0xFFFF lies above every hashed position
 // (those stay below 65,533), so its distance is always out of range.
-#if defined(__GNUC__) || defined(__clang__)
-typedef std::uint32_t __attribute__((may_alias)) slot_t;
-#else
-typedef std::uint32_t slot_t;
-#endif
+typedef std::uint32_t KW_MAY_ALIAS slot_t;
 constexpr unsigned char kEmptyByte = 0xFF;
 
 // The slot of the bytes b0 b1 b2 held in the low 24 bits of w (any bits

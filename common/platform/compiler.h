@@ -17,6 +17,15 @@
 #define KW_FORCE_INLINE inline
 #endif
 
+// A type that may alias any other, as char does: for reading a caller's
+// work area of pointer-sized entries as 32-bit slots. The portable build and
+// other compilers go without it and use such areas through one type only.
+#if !defined(KW_PORTABLE) && (defined(__GNUC__) || defined(__clang__))
+#define KW_MAY_ALIAS __attribute__((may_alias))
+#else
+#define KW_MAY_ALIAS
+#endif
+
 // 1 where the x86 vector paths are compiled: GCC or Clang (whose function
 // target attributes let one file hold code for several instruction sets),
 // on x86, outside the portable build.
