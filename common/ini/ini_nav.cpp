@@ -22,6 +22,7 @@
 
 #include "ini/ini_internal.h"
 #include "misc/wildcard.h"
+#include "platform/bytes.h"
 #include "platform/compiler.h"
 #include "platform/text.h"
 
@@ -73,12 +74,6 @@ void measure(const unsigned char *p, Pattern *pat) noexcept {
     pat->edges = len > 0 && !is_blank(p[0]) && p[0] != '?' && !is_blank(p[len - 1]) && p[len - 1] != '?';
 }
 
-KW_FORCE_INLINE std::uint64_t load8(const unsigned char *p) noexcept {
-    std::uint64_t w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
-}
-
 // plat::fold on each of eight bytes: a..z lose their 0x20 bit. Byte by byte,
 // without carries between bytes, so the byte order does not matter.
 KW_FORCE_INLINE std::uint64_t fold8(std::uint64_t w) noexcept {
@@ -102,11 +97,11 @@ KW_FORCE_INLINE bool same_plain(const unsigned char *name, const Pattern &pat) n
         }
         return true;
     }
-    if (fold8(load8(name + len - 8)) != load8(pat.folded + len - 8)) {
+    if (fold8(plat::load64(name + len - 8)) != plat::load64(pat.folded + len - 8)) {
         return false;
     }
     for (std::size_t i = 0; i + 8 < len; i += 8) {
-        if (fold8(load8(name + i)) != load8(pat.folded + i)) {
+        if (fold8(plat::load64(name + i)) != plat::load64(pat.folded + i)) {
             return false;
         }
     }
@@ -218,11 +213,11 @@ Step key_line(const unsigned char *line, std::size_t len, std::uint8_t keylen, c
 }
 
 // The first header at or after line i, or n when there is none: the loop a
-// search spends most of its time in. With GCC or Clang, sixteen entries go a
-// step, four at a time in the compiler's portable 16-byte vectors, with one
+// search spends most of its time in. Where the compiler has vector types,
+// sixteen entries go a step, four at a time in 16-byte vectors, with one
 // branch for the sixteen; elsewhere eight entries go a step, with one branch
 // for the eight.
-#if defined(__GNUC__)
+#if KW_VECTOR_EXT
 // The number of the first nonzero byte of the 16 in v, in memory order, or
 // 16 when all are zero.
 template <class V>
@@ -240,7 +235,7 @@ unsigned first_nonzero_byte(const V &v) noexcept {
 }
 
 std::uint16_t next_header(const LINE_STRUC *ref, std::uint16_t i, std::uint16_t n) noexcept {
-    using Bytes16 = unsigned char __attribute__((vector_size(16)));
+    using Bytes16 = KW_VECTOR(unsigned char, 16);
     static_assert(sizeof(LINE_STRUC) == 4 && offsetof(LINE_STRUC, type) == 2);
     // Masked, the four entries keep only their type bytes; compared with
     // `header`, only a type byte can be equal (the others are 0 against 0xFF).

@@ -6,6 +6,7 @@
 
 #include "msg/message.h"
 #include "msg/output.h"
+#include "platform/compiler.h"
 
 namespace kw::msg {
 namespace {
@@ -79,10 +80,7 @@ extern "C" KW_API int32_t KW_MsgVSnprintf(PKW_MSG_CATALOG pCatalog, unsigned cha
 // variadic functions. va_start needs it only to find where the variable
 // arguments begin, which the supported compilers and ABIs do for a promoted
 // type as for any other; clang warns about the promotion all the same.
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wvarargs"
-#endif
+KW_WARNING_OFF("-Wvarargs")
 extern "C" KW_API int32_t KW_MsgSprintf(PKW_MSG_CATALOG pCatalog, unsigned char flags, char *buffer, char *appID,
                                         uint16_t msgnum, ...) {
     va_list ap;
@@ -102,6 +100,4 @@ extern "C" KW_API int32_t KW_MsgSnprintf(PKW_MSG_CATALOG pCatalog, unsigned char
     return result;
 }
 
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
+KW_WARNING_ON()

@@ -26,6 +26,29 @@
 #define KW_MAY_ALIAS
 #endif
 
+// 1 where the compiler's own vector types (vector_size) are compiled: GCC
+// and Clang, outside the portable build. Such code goes through KW_VECTOR(T,
+// n), a vector of n bytes of element type T, with the element-wise operators
+// and comparisons the extension gives; it is the same on every CPU, so it
+// needs no probe.
+#if !defined(KW_PORTABLE) && (defined(__GNUC__) || defined(__clang__))
+#define KW_VECTOR_EXT 1
+#define KW_VECTOR(T, n) T __attribute__((vector_size(n)))
+#else
+#define KW_VECTOR_EXT 0
+#endif
+
+// KW_WARNING_OFF("-Wname") ... KW_WARNING_ON() silence one warning of GCC or
+// Clang over the code between them; elsewhere both are empty.
+#if defined(__GNUC__) || defined(__clang__)
+#define KW_PRAGMA(text) _Pragma(#text)
+#define KW_WARNING_OFF(name) KW_PRAGMA(GCC diagnostic push) KW_PRAGMA(GCC diagnostic ignored name)
+#define KW_WARNING_ON() KW_PRAGMA(GCC diagnostic pop)
+#else
+#define KW_WARNING_OFF(name)
+#define KW_WARNING_ON()
+#endif
+
 // 1 where the x86 vector paths are compiled: GCC or Clang (whose function
 // target attributes let one file hold code for several instruction sets),
 // on x86, outside the portable build.
