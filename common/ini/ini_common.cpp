@@ -8,6 +8,13 @@
 // context depends on that line alone, which is what lets an edit stop
 // reclassifying at the first such line that keeps its entry.
 //
+// The characters that decide a line's type are the handle's codes, as in
+// the classic classifier: the line end, ';', '=' and the four brackets. What
+// the handle holds no code for ('#', tab, CR, the byte-order mark) is fixed,
+// and so are the blanks of indentation and trimming, which the search trims
+// alike and which, like the search and the dropping of comment lines while
+// reading, work on the ASCII values.
+//
 // A line longer than the 256-byte line buffer arrives in pieces; the pieces
 // of one line are appended until one of them holds the line end, so the line
 // is stored and classified once, whole.
@@ -49,8 +56,10 @@ std::uint32_t make_room(KW_INI_INTERNAL *x, std::size_t size) noexcept {
 
 }  // namespace
 
-void analyze_common(const unsigned char *line, std::size_t len, bool text_start, std::size_t *reach,
-                    std::uint8_t *pLinetype, std::uint8_t *pKeylen) noexcept {
+void analyze_common(const KW_INI_INTERNAL *x, const unsigned char *line, std::size_t len, bool text_start,
+                    std::size_t *reach, std::uint8_t *pLinetype, std::uint8_t *pKeylen) noexcept {
+    const unsigned char endline = code_byte(x->endline);
+    const unsigned char open_square = code_byte(x->open_square_bracket);
     *pKeylen = 0;
     *pLinetype = INI_LINE_COMMENT;
     const std::size_t from = mark_at(line, len, text_start);
@@ -62,16 +71,17 @@ void analyze_common(const unsigned char *line, std::size_t len, bool text_start,
     const unsigned char *rest = line + b;
     const std::size_t restlen = len - b;
     // A comment, or an empty line (blanks and the line end, or nothing).
-    if (restlen == 0 || rest[0] == ';' || rest[0] == '#' || (restlen == 1 && rest[0] == '\n') ||
-        (restlen == 2 && rest[0] == '\r' && rest[1] == '\n')) {
+    if (restlen == 0 || rest[0] == code_byte(x->semicolon) || rest[0] == '#' || (restlen == 1 && rest[0] == endline) ||
+        (restlen == 2 && rest[0] == '\r' && rest[1] == endline)) {
         return;
     }
     // A continuation of the key line above: kept, never a key.
     if (*reach != kNoReach && indent > *reach) {
         return;
     }
-    if (rest[0] == '[' || rest[0] == '<') {
-        const unsigned char close = rest[0] == '[' ? ']' : '>';
+    if (rest[0] == open_square || rest[0] == code_byte(x->open_angle_bracket)) {
+        const unsigned char close =
+            code_byte(rest[0] == open_square ? x->close_square_bracket : x->close_angle_bracket);
         if (std::memchr(rest + 1, close, restlen - 1) != nullptr) {
             *pLinetype = INI_LINE_SECTION;
             *reach = kNoReach;
@@ -79,12 +89,11 @@ void analyze_common(const unsigned char *line, std::size_t len, bool text_start,
         // No closing bracket: not a header, and a bracket line is never a key.
         return;
     }
-    const void *eq = std::memchr(rest, '=', restlen);
+    const void *eq = std::memchr(rest, code_byte(x->equal), restlen);
     if (eq == nullptr) {
         return;  // neither comment, header nor key: kept as it stands
     }
-    const auto keylen = static_cast<std::size_t>(static_cast<const unsigned char *>(eq) - line);
-    *pKeylen = keylen < 255 ? static_cast<std::uint8_t>(keylen) : std::uint8_t{255};
+    *pKeylen = saturated_keylen(static_cast<std::size_t>(static_cast<const unsigned char *>(eq) - line));
     *pLinetype = INI_LINE_KEY;
     *reach = indent;
 }
@@ -115,7 +124,7 @@ void classify_common(KW_INI_INTERNAL *x, std::uint16_t from, std::size_t reach, 
         const auto len = static_cast<std::size_t>(x->pRef[i + 1].offs - e.offs - 1);
         std::uint8_t type = 0;
         std::uint8_t keylen = 0;
-        analyze_common(x->pTxt + e.offs, len, i == 0, &reach, &type, &keylen);
+        analyze_common(x, x->pTxt + e.offs, len, i == 0, &reach, &type, &keylen);
         const bool same = type == e.type && keylen == e.keylen;
         e.type = type;
         e.keylen = keylen;

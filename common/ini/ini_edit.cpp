@@ -53,7 +53,7 @@ public:
         keylen = 0;  // analyze_line sets it for key lines only
         if (common) {
             reach = reach_before(x_, k);
-            analyze_common(Textline, len, k == 0, &reach, &type, &keylen);
+            analyze_common(x_, Textline, len, k == 0, &reach, &type, &keylen);
         } else if (std::uint32_t status = analyze_line(x_, Textline, len, &type, &keylen); status != 0) {
             return status;
         }

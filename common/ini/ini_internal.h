@@ -157,6 +157,16 @@ inline std::uint16_t char_at(const KW_INI_INTERNAL *x, const unsigned char *p) n
                                     : static_cast<std::uint16_t>(p[1] << 8 | p[0]);
 }
 
+// A key length as an entry keeps it: 255 stands for 255 or more, whose '='
+// is then found again where it is needed.
+inline std::uint8_t saturated_keylen(std::size_t keylen) noexcept {
+    return keylen < 255 ? static_cast<std::uint8_t>(keylen) : std::uint8_t{255};
+}
+
+// The byte that a character code stands for in a line's bytes: the byte
+// searches look for the low 8 bits of a 16-bit code.
+inline unsigned char code_byte(std::uint16_t code) noexcept { return static_cast<unsigned char>(code & 0xFF); }
+
 // Classify the zero-terminated line at pTxtline (of length len). On success
 // writes the type and, when pKeylen is not null, the key length (saturated at
 // 255), and returns 0; on failure returns INI_ERR_LEADING_SPACE or
@@ -209,8 +219,9 @@ inline std::size_t mark_at(const unsigned char *line, std::size_t len, bool text
 
 // Classify line (len bytes before its zero) by the common rules, given the
 // reach of the key line above it; never fails. Writes the type, the key
-// length (0 for other lines) and updates *reach for the next line.
-void analyze_common(const unsigned char *line, std::size_t len, bool text_start, std::size_t *reach,
+// length (0 for other lines) and updates *reach for the next line. The
+// handle gives the character codes, as it does for analyze_line.
+void analyze_common(const KW_INI_INTERNAL *x, const unsigned char *line, std::size_t len, bool text_start, std::size_t *reach,
                     std::uint8_t *pLinetype, std::uint8_t *pKeylen) noexcept;
 
 // The reach in force at line k: from the last header or key line above it.

@@ -25,20 +25,19 @@ std::uint32_t analyze_line(const KW_INI_INTERNAL *pX, const unsigned char *pTxtl
         // looked for; text after it is allowed.
         const std::uint16_t close =
             first == pX->open_square_bracket ? pX->close_square_bracket : pX->close_angle_bracket;
-        if (std::memchr(pTxtline, close & 0xFF, len) == nullptr) {
+        if (std::memchr(pTxtline, code_byte(close), len) == nullptr) {
             return INI_ERR_LINE;
         }
         *pLinetype = INI_LINE_SECTION;
         return INI_OK;
     }
     // A "key=value" line: any other first character, as long as an '=' follows.
-    const void *eq = std::memchr(pTxtline, pX->equal & 0xFF, len);
+    const void *eq = std::memchr(pTxtline, code_byte(pX->equal), len);
     if (eq == nullptr) {
         return INI_ERR_LINE;
     }
     if (pKeylen != nullptr) {
-        const std::size_t keylen = static_cast<std::size_t>(static_cast<const unsigned char *>(eq) - pTxtline);
-        *pKeylen = keylen < 255 ? static_cast<std::uint8_t>(keylen) : std::uint8_t{255};
+        *pKeylen = saturated_keylen(static_cast<std::size_t>(static_cast<const unsigned char *>(eq) - pTxtline));
     }
     *pLinetype = INI_LINE_KEY;
     return INI_OK;
@@ -62,7 +61,7 @@ const unsigned char *value_start(const KW_INI_INTERNAL *x, std::uint16_t i) noex
         p = line + e.keylen + 1;
     } else {
         // A key of 255 bytes or more does not fit keylen: find its '=' again.
-        p = static_cast<const unsigned char *>(std::memchr(line, x->equal & 0xFF, static_cast<std::size_t>(stop - line))) + 1;
+        p = static_cast<const unsigned char *>(std::memchr(line, code_byte(x->equal), static_cast<std::size_t>(stop - line))) + 1;
     }
     if (common_dialect(x)) {
         while (p < stop && is_blank(*p)) {
@@ -75,7 +74,7 @@ const unsigned char *value_start(const KW_INI_INTERNAL *x, std::uint16_t i) noex
 const unsigned char *value_end(const KW_INI_INTERNAL *x, std::uint16_t i, const unsigned char *start) noexcept {
     const unsigned char *end = x->pTxt + x->pRef[i + 1].offs - 1;
     const bool common = common_dialect(x);
-    if (end > start && end[-1] == '\n') {
+    if (end > start && end[-1] == code_byte(x->endline)) {
         --end;
         if (common && end > start && end[-1] == '\r') {
             --end;
