@@ -1,5 +1,6 @@
-// The formatter: the search for the next '%', the reading of one specifier,
-// the writing of one conversion, and the loop that joins them. What the
+// The formatter: the search for the next '%', the writing of one
+// conversion, and the loop that joins them with the reading of each
+// specifier (specifier_syntax.h). What the
 // syntax means and what unusual texts give is said in kwutil.h; the
 // functions declared in formatter.h say what they promise their callers.
 //
@@ -43,29 +44,6 @@ std::size_t itoa_(std::int32_t n, unsigned char *s, unsigned char char_0, unsign
 
 namespace {
 
-// Skip blanks; a plus sign is passed over, a minus sign gives 0; then the
-// longest run of digits, as a decimal number that stops growing at
-// INT32_MAX. The caller's pointer does not move.
-inline std::int32_t atoi_(const unsigned char *s, unsigned char char_0, unsigned char char_9, unsigned char space,
-                          unsigned char minus, unsigned char plus) noexcept {
-    while (*s == space) {
-        ++s;
-    }
-    if (*s == plus) {
-        ++s;
-    } else if (*s == minus) {
-        return 0;
-    }
-    std::int64_t n = 0;
-    for (; *s >= char_0 && *s <= char_9; ++s) {
-        n = n * 10 + (*s - char_0);
-        if (n > INT32_MAX) {
-            n = INT32_MAX;
-        }
-    }
-    return static_cast<std::int32_t>(n);
-}
-
 // Digits are produced from the least significant end, so the conversions
 // count them first and fill their buffer backwards: no reversal, no strlen.
 
@@ -104,81 +82,11 @@ inline std::size_t bounded_length(const unsigned char *s, std::size_t limit) noe
     return n;
 }
 
-// One specifier as the formatter reads it, from just after its '%'.
-struct Parsed {
-    bool left;                   // '-': fill after the text
-    unsigned char fill;          // char_0 or space
-    unsigned char conversion;
-    std::uint32_t position;      // 1 to 9 when usable
-    std::uint32_t width;
-    std::size_t precision;       // 0: no cut
-    const unsigned char *resume; // where the text goes on after it
-};
-
-// Read the specifier at p (just after its '%') into s; false when it is
-// unusable, and the output ends where it starts. It is unusable when the
-// text is cut short before its first '!', when its position is outside 1 to
-// 9, or when its conversion is not one of c s d o u x X (the terminator
-// included). The closing mark is passed over whatever it is, but never the
-// terminator. (s is filled in place: a returned copy of it costs more than
-// the reading.)
-inline bool parse_specifier(const unsigned char *p, const Literals &lit, Parsed &s) noexcept {
-    const auto is_digit = [&lit](unsigned char c) { return c >= lit.char_0 && c <= lit.char_9; };
-    const auto number = [&lit](const unsigned char *at) {
-        return atoi_(at, lit.char_0, lit.char_9, lit.space, lit.minus, lit.plus);
-    };
-    s.left = false;
-    s.width = 0;
-    s.precision = 0;
-    const std::int32_t position = number(p);
-    while (*p != 0 && *p != lit.exclamation) {
-        ++p;
-    }
-    if (*p == 0 || position < 1 || position > static_cast<std::int32_t>(kMaxArgs)) {
-        return false;
-    }
-    s.position = static_cast<std::uint32_t>(position);
-    ++p;
-    if (*p == lit.minus) {
-        s.left = true;
-        ++p;
-    }
-    s.fill = *p == lit.char_0 ? lit.char_0 : lit.space;
-    if (is_digit(*p)) {
-        s.width = static_cast<std::uint32_t>(number(p));
-        while (is_digit(*p)) {
-            ++p;
-        }
-    }
-    if (*p == lit.dot) {
-        ++p;
-        s.precision = static_cast<std::size_t>(number(p));
-        while (is_digit(*p)) {
-            ++p;
-        }
-    }
-    if (*p == lit.lower_l) {
-        ++p;
-    }
-    s.conversion = *p;
-    const unsigned char c = s.conversion;
-    if (c != lit.lower_d && c != lit.lower_s && c != lit.lower_c && c != lit.lower_o && c != lit.lower_u &&
-        c != lit.lower_x && c != lit.upper_x) {
-        return false;
-    }
-    ++p;
-    if (*p != 0) {
-        ++p;
-    }
-    s.resume = p;
-    return true;
-}
-
 // Write the conversion of a usable specifier with its argument: a text is
 // read only from an element of kind text, a number only from one of kind
 // number; anything else gives the empty text or 0.
 template <class Out>
-inline void emit(Out &out, const Literals &lit, const Parsed &s, const ARG_UNION &arg, ArgKind kind) noexcept {
+inline void emit(Out &out, const Literals &lit, const Specifier &s, const ARG_UNION &arg, ArgKind kind) noexcept {
     static const unsigned char empty[1] = {0};
     unsigned char str[17];
     const unsigned char *text = str;
@@ -234,12 +142,12 @@ inline void format_core(const Literals &lit, Out &out, const unsigned char *ctl_
             ++p;
             continue;
         }
-        Parsed s;
-        if (!parse_specifier(p, lit, s)) {
+        Specifier s;
+        if (!read_specifier(p, lit, s)) {
             return;
         }
         emit(out, lit, s, args[s.position - 1], kinds[s.position - 1]);
-        p = s.resume;
+        p += s.length;
     }
 }
 

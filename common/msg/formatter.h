@@ -1,7 +1,7 @@
 // The encoding-aware formatter of message texts, ascii_ebcdic_sprintf: the
-// values it reads, the characters it knows in each encoding, and the two of
-// its pieces that the specifier scan and the fixed texts of the message
-// calls use as well. Where its output goes is output.h.
+// values it reads, and the two of its pieces that the specifier scan and the
+// fixed texts of the message calls use as well. The specifier syntax and the
+// characters it is written in are specifier_syntax.h. Where its output goes is output.h.
 #ifndef KW_MSG_FORMATTER_H
 #define KW_MSG_FORMATTER_H
 
@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "msg/specifier_syntax.h"
 #include "platform/bytes.h"
 
 namespace kw::msg {
@@ -20,31 +21,11 @@ union ARG_UNION {
     const unsigned char *_ptr;
 };
 
-inline constexpr std::size_t kMaxArgs = 9;  // positions 1 to 9
-
 // Which member of an ARG_UNION holds a value. The formatter reads _ptr only
 // from a text and _long only from a number; anything else reads as the empty
 // text or 0, so a catalog whose specifiers disagree about one position can
 // never make it follow a number as an address.
 enum class ArgKind : std::uint8_t { none, number, text };
-
-// The characters that the formatter recognises or generates, in one
-// encoding. Digits and the letters A to F are contiguous in both encodings,
-// so 0, 9 and A stand for them all.
-struct Literals {
-    unsigned char percent, exclamation, dot, minus, plus, char_0, char_9, space;
-    unsigned char lower_l, lower_c, lower_s, lower_d, lower_o, lower_u, lower_x, upper_x, upper_a;
-};
-
-inline constexpr Literals kAsciiLiterals{0x25, 0x21, 0x2E, 0x2D, 0x2B, 0x30, 0x39, 0x20, 0x6C,
-                                         0x63, 0x73, 0x64, 0x6F, 0x75, 0x78, 0x58, 0x41};
-inline constexpr Literals kEbcdicLiterals{0x6C, 0x5A, 0x4B, 0x60, 0x4E, 0xF0, 0xF9, 0x40, 0x93,
-                                          0x83, 0xA2, 0x84, 0x96, 0xA4, 0xA7, 0xE7, 0xC1};
-
-// Only encoding 2 is EBCDIC; every other value is ASCII.
-inline const Literals &literals_for(std::uint8_t encoding) noexcept {
-    return encoding == 2 ? kEbcdicLiterals : kAsciiLiterals;
-}
 
 // The first byte at or after p that is c or the terminating zero, which
 // must lie before limit; bytes up to limit may be read. Defined here because

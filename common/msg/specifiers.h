@@ -18,7 +18,7 @@ namespace kw::msg {
 // conversion character: the two characters before that zero (both 0 when
 // fewer than 2 are left).
 struct KW_ARG_ {
-    unsigned char specifier[20];
+    unsigned char specifier[kSpecifierChars];
     unsigned char arg_size;
     unsigned char arg_type;
 };
