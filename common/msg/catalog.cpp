@@ -19,25 +19,6 @@ namespace kw::msg {
 
 using plat::load_be16;
 
-bool read_handle(const KW_MSG_CATALOG *h, Catalog &out) noexcept {
-    const unsigned char *b = h->_;
-    if (!has_signature(b)) {
-        return false;
-    }
-    out.encoding = b[offsetof(KW_CATALOG_HEADER, encoding)];
-    out.builtin = b[offsetof(KW_CATALOG_HEADER, IsCFileGenerate)] != 0;
-    out.num_msgs = load_be16(b + offsetof(KW_CATALOG_HEADER, num_msgs));
-    out.arraysize = load_be16(b + offsetof(KW_CATALOG_HEADER, arraysize));
-    out.txtsize = load_be16(b + offsetof(KW_CATALOG_HEADER, txtsize));
-    std::memcpy(&out.pOff, b + kAddrAt, sizeof out.pOff);
-    if constexpr (kTwoAddresses) {
-        std::memcpy(&out.pTxt, b + offsetof(KW_CATALOG_HEADER, pTxt), sizeof out.pTxt);
-    } else {
-        out.pTxt = out.pOff + out.arraysize;
-    }
-    return true;
-}
-
 namespace {
 
 constexpr std::int64_t kMaxCatalog = 0xFFFF;  // lengths and offsets are 16-bit

@@ -17,8 +17,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "kwutil.h"
+#include "platform/bytes.h"
 
 namespace kw::msg {
 
@@ -76,8 +78,26 @@ struct Catalog {
 };
 
 // Read an open handle. Returns false, leaving out untouched, when the handle
-// does not carry the signature.
-bool read_handle(const KW_MSG_CATALOG *h, Catalog &out) noexcept;
+// does not carry the signature. Inline: every formatting call starts with it,
+// and it is a handful of loads.
+inline bool read_handle(const KW_MSG_CATALOG *h, Catalog &out) noexcept {
+    const unsigned char *b = h->_;
+    if (!has_signature(b)) {
+        return false;
+    }
+    out.encoding = b[offsetof(KW_CATALOG_HEADER, encoding)];
+    out.builtin = b[offsetof(KW_CATALOG_HEADER, IsCFileGenerate)] != 0;
+    out.num_msgs = plat::load_be16(b + offsetof(KW_CATALOG_HEADER, num_msgs));
+    out.arraysize = plat::load_be16(b + offsetof(KW_CATALOG_HEADER, arraysize));
+    out.txtsize = plat::load_be16(b + offsetof(KW_CATALOG_HEADER, txtsize));
+    std::memcpy(&out.pOff, b + kAddrAt, sizeof out.pOff);
+    if constexpr (kTwoAddresses) {
+        std::memcpy(&out.pTxt, b + offsetof(KW_CATALOG_HEADER, pTxt), sizeof out.pTxt);
+    } else {
+        out.pTxt = out.pOff + out.arraysize;
+    }
+    return true;
+}
 
 }  // namespace kw::msg
 

@@ -44,15 +44,6 @@ Found find_message(const Catalog &cat, AppId id, std::uint16_t msgnum) noexcept 
     return {txt + misc::offset_at(cat.pOff, static_cast<std::uint32_t>(index)), index == 0};
 }
 
-std::uint32_t arguments_of(const Catalog &cat, const unsigned char *text, KW_ARG_ *args) noexcept {
-    // Records are kept in the platform's encoding, where the kinds are told
-    // by their letters.
-    const unsigned char *pTbIn = cat.encoding == kEncodingEbcdic ? KW_xlate_EBC_ASC : KW_xlate_dummy;
-    const std::uint32_t n = scan_specifiers(text, cat.pTxt + cat.txtsize, literals_for(cat.encoding), pTbIn, args);
-    sort_args(args, n);
-    return n;
-}
-
 void upper_case(char *appID) noexcept {
     plat::strupr(appID);
 }

@@ -40,7 +40,16 @@ Found find_message(const Catalog &cat, AppId id, std::uint16_t msgnum) noexcept;
 
 // The specifiers of a text of the catalog in the order in which their
 // arguments are taken (at most kMaxArgs records into args). Returns how many.
-std::uint32_t arguments_of(const Catalog &cat, const unsigned char *text, KW_ARG_ *args) noexcept;
+// Records are kept in the platform's encoding, where the kinds are told by
+// their letters.
+inline std::uint32_t arguments_of(const Catalog &cat, const unsigned char *text, KW_ARG_ *args) noexcept {
+    const unsigned char *pTbIn = cat.encoding == kEncodingEbcdic ? KW_xlate_EBC_ASC : KW_xlate_dummy;
+    const std::uint32_t n = scan_specifiers(text, cat.pTxt + cat.txtsize, literals_for(cat.encoding), pTbIn, args);
+    if (n > 1) {
+        sort_args(args, n);
+    }
+    return n;
+}
 
 // Format message msgnum into buf as Sink(buf, cap, skip) stores it and
 // return the length of the whole text. fetch(const KW_ARG_ &, ArgKind,

@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+#include "kwutil.h"
+
 namespace kw::msg {
 namespace {
 
@@ -16,6 +18,9 @@ namespace {
 // where the scan goes on: just after the last character collected, or the
 // terminator when the text ended inside the specifier, so nothing past the
 // terminator is read.
+// Translate is false for the identity table, the usual case of a catalog
+// in the platform's own encoding.
+template <bool Translate>
 const unsigned char *collect_specifier(const unsigned char *q, const Literals &lit,
                                        const unsigned char *pTbIn, KW_ARG_ &a) noexcept {
     unsigned char *spec = a.specifier;
@@ -34,7 +39,7 @@ const unsigned char *collect_specifier(const unsigned char *q, const Literals &l
                 break;
             }
         } else {
-            spec[k] = pTbIn[c];
+            spec[k] = Translate ? pTbIn[c] : c;
         }
     }
     if (k == sizeof a.specifier) {
@@ -48,10 +53,9 @@ const unsigned char *collect_specifier(const unsigned char *q, const Literals &l
     return at_end ? q + k : q + k + 1;
 }
 
-}  // namespace
-
-std::uint32_t scan_specifiers(const unsigned char *text, const unsigned char *limit, const Literals &lit,
-                              const unsigned char *pTbIn, KW_ARG_ *args) noexcept {
+template <bool Translate>
+std::uint32_t scan(const unsigned char *text, const unsigned char *limit, const Literals &lit,
+                   const unsigned char *pTbIn, KW_ARG_ *args) noexcept {
     std::uint32_t num_args = 0;
     const unsigned char *p = text;
     for (;;) {
@@ -64,12 +68,20 @@ std::uint32_t scan_specifiers(const unsigned char *text, const unsigned char *li
             continue;
         }
         KW_ARG_ scratch;
-        p = collect_specifier(p + 1, lit, pTbIn, num_args < kMaxArgs ? args[num_args] : scratch);
+        p = collect_specifier<Translate>(p + 1, lit, pTbIn, num_args < kMaxArgs ? args[num_args] : scratch);
         if (num_args < kMaxArgs) {
             ++num_args;
         }
     }
     return num_args;
+}
+
+}  // namespace
+
+std::uint32_t scan_specifiers(const unsigned char *text, const unsigned char *limit, const Literals &lit,
+                              const unsigned char *pTbIn, KW_ARG_ *args) noexcept {
+    return pTbIn == KW_xlate_dummy ? scan<false>(text, limit, lit, pTbIn, args)
+                                   : scan<true>(text, limit, lit, pTbIn, args);
 }
 
 int sort_args_func(const KW_ARG_ &a, const KW_ARG_ &b) noexcept {
