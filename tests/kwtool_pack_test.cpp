@@ -4,8 +4,20 @@
 #include <gtest/gtest.h>
 #include <xxhash.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <random>
 #include <string>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
+#endif
 
 #include "kwtool_test_util.h"
 
@@ -224,6 +236,135 @@ TEST_F(KwtoolPack, UsageErrors) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("x.kwp")));
     EXPECT_EQ(run_kwtool(dir, {"pack", "-j3"}).status, 2);
     EXPECT_EQ(run_kwtool(dir, {"unpack", "a", "b", "c"}).status, 2);
+}
+
+#if !defined(_WIN32)
+// Run argv (argv[0] found on PATH) in dir with every stream on /dev/null,
+// after before() in the child; the exit status, or -1 for another end.
+int run_in(const kwtest::TempDir &dir, std::vector<std::string> argv, const std::function<void()> &before = {}) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        for (int fd = 0; fd < 3; ++fd) {
+            ::dup2(null, fd);
+        }
+        if (::chdir(dir.path().c_str()) != 0) {
+            ::_exit(99);
+        }
+        if (before) {
+            before();
+        }
+        std::vector<char *> args;
+        for (auto &a : argv) {
+            args.push_back(a.data());
+        }
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(98);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> temporaries(const kwtest::TempDir &dir) {
+    std::vector<std::string> found;
+    for (const auto &name : kwtest::listing(dir)) {
+        if (name.find(".kwtool-") != std::string::npos) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+#endif
+
+// --rm takes the input away only once a file holds the whole output: a disk
+// that fills up (RLIMIT_FSIZE) half-way leaves the input as it was.
+TEST_F(KwtoolPack, RemoveKeepsTheInputWhenTheOutputCannotBeCompleted) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "RLIMIT_FSIZE is POSIX only";
+#else
+    const std::string text = sample_bytes(3u << 20, 21);
+    dir.write("data.bin", text);
+    ASSERT_EQ(run_kwtool(dir, {"pack", "-k", "data.bin", "packed.kwp"}).status, 0);
+    const std::string packed = kwtest::slurp(dir.file("packed.kwp"));
+    struct Case {
+        std::vector<std::string> args;
+        const char *input;
+        const std::string *content;
+        const char *output;
+    };
+    const Case cases[] = {
+        {{"pack", "--rm", "-q", "data.bin"}, "data.bin", &text, "data.bin.kwp"},
+        {{"unpack", "--rm", "-q", "packed.kwp", "restored.bin"}, "packed.kwp", &packed, "restored.bin"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        std::vector<std::string> argv{kwtest::kwtool_path()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const int status = run_in(dir, argv, [] {
+            struct rlimit lim {};
+            lim.rlim_cur = lim.rlim_max = 1u << 20;  // the disk is full after 1 MiB
+            ::setrlimit(RLIMIT_FSIZE, &lim);
+        });
+        EXPECT_EQ(status, 2);
+        EXPECT_TRUE(kwtest::slurp(dir.file(c.input)) == *c.content) << "the input is still there, whole";
+        EXPECT_FALSE(std::filesystem::exists(dir.file(c.output)));
+        EXPECT_EQ(temporaries(dir), std::vector<std::string>{});
+    }
+#endif
+}
+
+// The output is synced before its rename exactly when something of the
+// user's is at stake: a file it replaces (-f), or an input that --rm
+// removes. A new file beside a kept input is not, as compressors do.
+TEST_F(KwtoolPack, SyncsOnlyWhatACrashCouldCost) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the system calls are watched with strace, a Linux tool";
+#else
+    if (run_in(dir, {"strace", "-o", "/dev/null", "true"}) != 0) {
+        GTEST_SKIP() << "strace is not installed here or may not trace (needed to see the fsync calls)";
+    }
+    const std::string text = sample_bytes(300000, 5);
+    struct Case {
+        std::vector<std::string> args;
+        const char *input;
+        const char *output;
+        bool existing_output;
+        bool synced;
+    };
+    const Case cases[] = {
+        {{"pack", "a.bin", "a.bin.kwp"}, "a.bin", "a.bin.kwp", false, false},
+        {{"pack", "-f", "a.bin", "a.bin.kwp"}, "a.bin", "a.bin.kwp", true, true},
+        {{"pack", "--rm", "a.bin"}, "a.bin", "a.bin.kwp", false, true},
+        {{"unpack", "a.kwp", "b.bin"}, "a.kwp", "b.bin", false, false},
+        {{"unpack", "-f", "a.kwp", "b.bin"}, "a.kwp", "b.bin", true, true},
+        {{"unpack", "--rm", "a.kwp", "b.bin"}, "a.kwp", "b.bin", false, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        for (const auto &name : kwtest::listing(dir)) {
+            std::filesystem::remove(dir.file(name));
+        }
+        dir.write("a.bin", text);
+        ASSERT_EQ(run_kwtool(dir, {"pack", "a.bin", "a.kwp"}).status, 0);
+        const std::string packed = kwtest::slurp(dir.file("a.kwp"));
+        if (c.existing_output) {
+            dir.write(c.output, "old");
+        }
+        std::vector<std::string> argv{"strace", "-f", "-qq", "-e", "trace=fsync,fdatasync,sync_file_range",
+                                      "-o", dir.file(".std-trace"), kwtest::kwtool_path()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        ASSERT_EQ(run_in(dir, argv), 0);
+        const std::string trace = kwtest::slurp(dir.file(".std-trace"));
+        EXPECT_EQ(trace.find("sync") != std::string::npos, c.synced) << trace;
+        EXPECT_TRUE(kwtest::slurp(dir.file(c.output)) == (c.args[0] == "pack" ? packed : text));
+        const bool removes = std::find(c.args.begin(), c.args.end(), "--rm") != c.args.end();
+        EXPECT_EQ(std::filesystem::exists(dir.file(c.input)), !removes);
+    }
+#endif
 }
 
 }  // namespace

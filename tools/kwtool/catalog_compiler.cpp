@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <map>
 
-#include "io.h"
+#include "file_io.h"
 #include "kwutil.h"
 
 namespace kwtool::catalog {

@@ -21,8 +21,8 @@
 #include "cli.h"
 
 #include "commands.h"
+#include "file_io.h"
 #include "ini_ops.h"
-#include "io.h"
 #include "kwutil.hpp"
 #include "msg_ops.h"
 #include "pack_cmd.h"

@@ -9,7 +9,7 @@
 
 #include "cli.h"
 
-#include "io.h"
+#include "file_io.h"
 
 namespace kwtool {
 

@@ -54,6 +54,7 @@ write_options writing(const file_args &a, bool binary, bool keep_time) {
     w.force = a.force;
     w.binary = binary;
     w.keep_time = keep_time;
+    w.durable = a.remove_input;
     return w;
 }
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "io.h"
+#include "file_io.h"
 
 namespace CLI {
 class App;

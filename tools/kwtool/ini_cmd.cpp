@@ -8,8 +8,8 @@
 #include "cli.h"
 
 #include "commands.h"
+#include "file_io.h"
 #include "ini_ops.h"
-#include "io.h"
 
 namespace kwtool {
 

@@ -22,7 +22,7 @@
 #include <cstring>
 #include <utility>
 
-#include "io.h"
+#include "file_io.h"
 #include "kwutil.hpp"
 
 namespace kwtool::ini_ops {

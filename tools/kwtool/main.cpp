@@ -10,8 +10,8 @@
 
 #include "commands.h"
 #include "docgen.h"
+#include "file_io.h"
 #include "fsys.h"
-#include "io.h"
 
 namespace kwtool {
 

@@ -11,7 +11,7 @@
 
 #include "catalog_compiler.h"
 #include "commands.h"
-#include "io.h"
+#include "file_io.h"
 #include "kwutil.hpp"
 #include "msg_ops.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "io.h"
+#include "file_io.h"
 
 namespace kwtool::msg_ops {
 
@@ -19,7 +19,7 @@ struct compiled {
 // Every faulty line of the source goes to standard error as
 // "SOURCE:LINE:COLUMN: cause", then a failure gives their number. With
 // check_only nothing is written and catalog is not used; opts: how the
-// catalog treats an existing file (output in io.h).
+// catalog treats an existing file (output in file_io.h).
 compiled compile_file(const std::string &source, const std::string &catalog, bool ebcdic,
                       const write_options &opts = {}, bool check_only = false);
 

@@ -22,7 +22,7 @@
 
 #include "commands.h"
 #include "file_cli.h"
-#include "io.h"
+#include "file_io.h"
 #include "pack_cmd.h"
 #include "pack_format.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "io.h"
+#include "file_io.h"
 
 namespace kwtool {
 
@@ -16,7 +16,7 @@ struct stream_result {
 
 // in and out: paths, or "-" for the standard streams. threads: 1 or 2.
 // level: 1 (fastest) to 9 (smallest). opts: how out treats an existing
-// file (output in io.h); the output takes the input's mode and times.
+// file (output in file_io.h); the output takes the input's mode and times.
 // test_only: verify in completely and write nothing (out is not used).
 // Failures throw kwtool::failure with exit status 2.
 stream_result pack_stream(const std::string &in, const std::string &out, unsigned threads, int level = 1,

@@ -28,7 +28,7 @@
 
 #include "commands.h"
 #include "file_cli.h"
-#include "io.h"
+#include "file_io.h"
 #include "kwutil.h"
 #include "stream_ops.h"
 

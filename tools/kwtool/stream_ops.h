@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "io.h"
+#include "file_io.h"
 
 namespace kwtool::stream_ops {
 
@@ -17,7 +17,7 @@ namespace kwtool::stream_ops {
 inline constexpr std::size_t kScrambleChunk = 65536;
 
 // Both return the bytes read and written; opts: how out treats what is
-// there (output in io.h).
+// there (output in file_io.h).
 std::pair<std::uint64_t, std::uint64_t> translate(const std::string &in, const std::string &out, bool to_ebcdic,
                                                   const write_options &opts = {});
 std::pair<std::uint64_t, std::uint64_t> scramble(const std::string &in, const std::string &out, bool restore,

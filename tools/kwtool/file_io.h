@@ -1,8 +1,8 @@
 // Files and pipes for kwtool: the exit statuses, the one failure type every
 // subcommand throws, whole-buffer reads from a file or stdin, and outputs
 // that appear under their name only once they are complete.
-#ifndef KWTOOL_IO_H
-#define KWTOOL_IO_H
+#ifndef KWTOOL_FILE_IO_H
+#define KWTOOL_FILE_IO_H
 
 #include <chrono>
 #include <cstddef>
@@ -89,6 +89,7 @@ struct write_options {
     bool force = false;      // replace an existing file; write binary to a terminal
     bool binary = false;     // bytes no terminal should receive
     bool keep_time = false;  // carry the input's access and modification times
+    bool durable = false;    // the input goes once this is complete (--rm): sync before the rename
 };
 
 // A binary output.
@@ -96,8 +97,9 @@ struct write_options {
 // A name that leads to something other than a regular file (a device, a
 // FIFO, a socket) is opened and written into. A symbolic link is followed:
 // what it points at is written, the link stays. A regular file is written
-// under a temporary name beside its target, made durable and renamed over
-// the target by commit(); until then the target is untouched, and if the
+// under a temporary name beside its target and renamed over the target by
+// commit(), synced first when a crash could otherwise cost the user a file
+// (see the source's head); until then the target is untouched, and if the
 // object goes without a commit (an error was thrown) or a signal ends the
 // run, the temporary file is removed. An existing target is replaced only
 // with force and keeps its mode, owner and group; where the replacement

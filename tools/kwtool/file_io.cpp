@@ -1,4 +1,15 @@
-#include "io.h"
+// kwtool's files and pipes.
+//
+// When an output is synced. A regular file is written under a temporary name
+// and renamed over its target. The temporary file is synced before the
+// rename only when something of the user's is at stake: the rename replaces
+// a file that exists, or the input is removed once the output is complete
+// (--rm). A content rewritten in place is always synced. A new output beside
+// a kept input is renamed without a sync, as compressors conventionally do:
+// after a crash the new file may be empty or missing, but the input is still
+// there to make it again, and the sync would cost the whole run's writing
+// time on a slow disk.
+#include "file_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -287,7 +298,8 @@ void output::commit() {
         committed_ = true;
         return;
     }
-    if (!fsys::sync(f_)) {
+    const bool at_stake = old_.has_value() || opts_.durable;
+    if (!(at_stake ? fsys::sync(f_) : std::fflush(f_) == 0)) {
         fail_write("write error", errno);  // the destructor removes the temporary file
     }
     // Another owner, hard links, or a temporary file in another folder: a
@@ -336,8 +348,8 @@ void output::replace_target() {
     fsys::release_temp();
 }
 
-// The content is whole and durable in the temporary file; copy it over the
-// target's own bytes. The room is taken first, so a full disk refuses before
+// The content is whole in the temporary file (and synced: a target exists);
+// copy it over the target's own bytes. The room is taken first, so a full disk refuses before
 // the first byte changes.
 void output::rewrite_in_place() {
     std::FILE *src = f_;
