@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "support/rdc_items.h"
 
 namespace {
 
@@ -70,41 +71,6 @@ void expand(const std::string &stream, std::uint16_t wanted) {
     }
 }
 
-// Walk a stream's items: every copy reaches only into output already made
-// and no further back than its count allows (count <= distance).
-bool copies_within_rules(const std::vector<unsigned char> &s) {
-    std::size_t ip = 0;
-    std::size_t made = 0;
-    while (ip + 2 <= s.size()) {
-        const unsigned ctrl = static_cast<unsigned>(s[ip]) << 8 | s[ip + 1];
-        ip += 2;
-        for (int bit = 15; bit >= 0 && ip < s.size(); --bit) {
-            if ((ctrl >> bit & 1u) == 0) {
-                ++ip;
-                ++made;
-                continue;
-            }
-            const unsigned code = s[ip] >> 4;
-            const std::size_t size = code == 0 || code > 2 ? 2 : 3;
-            if (s.size() - ip < size) {
-                return false;
-            }
-            if (code <= 1) {
-                made += code == 0 ? (s[ip] & 0x0Fu) + 3u : ((s[ip] & 0x0Fu) | unsigned{s[ip + 1]} << 4) + 19u;
-            } else {
-                const std::size_t dist = ((s[ip] & 0x0Fu) | unsigned{s[ip + 1]} << 4) + 3u;
-                const std::size_t count = code == 2 ? s[ip + 2] + 16u : code;
-                if (count > dist || dist > made) {
-                    return false;
-                }
-                made += count;
-            }
-            ip += size;
-        }
-    }
-    return ip == s.size();
-}
-
 void round_trip(const std::string &data_s, int level) {
     const std::vector<unsigned char> data = heap(data_s.substr(0, kFull));
     const auto len = static_cast<std::uint16_t>(data.size());
@@ -133,7 +99,7 @@ void round_trip(const std::string &data_s, int level) {
         return;  // verbatim (a stream of exactly that length would expand to data too)
     }
     const std::vector<unsigned char> stream(packed.begin(), packed.begin() + n);
-    FUZZ_CHECK(copies_within_rules(stream));
+    FUZZ_CHECK(kwsupport::rdc_items(stream) == static_cast<long>(len));
     std::vector<unsigned char> out(len, kGuard);
     FUZZ_CHECK(KW_RdcDecompressBound(stream.data(), n, out.data(), len) == len);
     FUZZ_CHECK(out == data);

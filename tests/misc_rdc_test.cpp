@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kwutil.h"
+#include "support/rdc_items.h"
 
 namespace {
 
@@ -704,49 +705,6 @@ Bytes compress_level(const Bytes &in, int level, void *work = nullptr) {
     return out;
 }
 
-// Walk a stream item by item: every copy reaches only into output already
-// made and no further than its distance, every group is full but the last.
-// Returns the expanded length, or -1 at the first item that breaks a rule.
-long check_items(const Bytes &s) {
-    std::size_t ip = 0;
-    long made = 0;
-    while (ip < s.size()) {
-        if (s.size() - ip < 2) {
-            return -1;
-        }
-        const unsigned ctrl = static_cast<unsigned>(s[ip]) << 8 | s[ip + 1];
-        ip += 2;
-        for (int bit = 15; bit >= 0; --bit) {
-            if (ip == s.size()) {
-                // Only the last group may end early; its unused bits are 0.
-                return (ctrl & ((2u << bit) - 1)) == 0 ? made : -1;
-            }
-            if ((ctrl >> bit & 1u) == 0) {
-                ++ip;
-                ++made;
-                continue;
-            }
-            const unsigned code = s[ip] >> 4;
-            const std::size_t size = code == 0 || code > 2 ? 2 : 3;
-            if (s.size() - ip < size) {
-                return -1;
-            }
-            if (code <= 1) {
-                made += code == 0 ? (s[ip] & 0x0F) + 3 : ((s[ip] & 0x0F) | s[ip + 1] << 4) + 19;
-            } else {
-                const long dist = ((s[ip] & 0x0F) | s[ip + 1] << 4) + 3;
-                const long count = code == 2 ? s[ip + 2] + 16 : static_cast<long>(code);
-                if (count > dist || dist > made) {
-                    return -1;
-                }
-                made += count;
-            }
-            ip += size;
-        }
-    }
-    return made;
-}
-
 void check_level_round_trip(const Bytes &in, int level) {
     const Bytes got = compress_level(in, level);
     ASSERT_LE(got.size(), in.size());
@@ -757,7 +715,7 @@ void check_level_round_trip(const Bytes &in, int level) {
     if (got.size() == in.size() && got == in) {
         return;  // stored
     }
-    ASSERT_EQ(check_items(got), static_cast<long>(in.size())) << dump(got);
+    ASSERT_EQ(kwsupport::rdc_items(got), static_cast<long>(in.size())) << dump(got);
     expect_expands_to(got, in);
 }
 

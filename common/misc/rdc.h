@@ -20,9 +20,13 @@
 #ifndef KW_MISC_RDC_H
 #define KW_MISC_RDC_H
 
+#include <array>
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+
+#include "platform/bytes.h"
 
 namespace kw::misc::rdc {
 
@@ -42,24 +46,24 @@ inline constexpr std::uint32_t kCodeShortRun = 0;
 inline constexpr std::uint32_t kCodeLongRun = 1;
 inline constexpr std::uint32_t kCodeLongCopy = 2;
 
-// Unaligned loads in little-endian order, whatever the host's order.
-inline std::uint32_t load32(const unsigned char *p) noexcept {
-    std::uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::big) {
-        v = __builtin_bswap32(v);
-    }
-    return v;
-}
+// Words are read in little-endian order whatever the host's: the parse and
+// the match measure take the byte at the lowest address as the lowest.
+using plat::load_le32;
+using plat::load_le64;
 
-inline std::uint64_t load64(const unsigned char *p) noexcept {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::big) {
-        v = __builtin_bswap64(v);
+// Bit reversal of a byte: a control word read lowest bit first has item i
+// at bit i, so the next command is its lowest set bit.
+inline constexpr std::array<unsigned char, 256> kReverse8 = [] {
+    std::array<unsigned char, 256> t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        unsigned r = 0;
+        for (unsigned b = 0; b < 8; ++b) {
+            r |= ((v >> b) & 1u) << (7 - b);
+        }
+        t[v] = static_cast<unsigned char>(r);
     }
-    return v;
-}
+    return t;
+}();
 
 // Number of equal bytes at the start of two little-endian words that differ.
 inline std::uint32_t equal_prefix(std::uint64_t diff) noexcept {
@@ -70,7 +74,7 @@ inline std::uint32_t equal_prefix(std::uint64_t diff) noexcept {
 inline std::uint32_t match_length(const unsigned char *a, const unsigned char *b, std::uint32_t max) noexcept {
     std::uint32_t n = 0;
     for (; n + 8 <= max; n += 8) {
-        const std::uint64_t diff = load64(a + n) ^ load64(b + n);
+        const std::uint64_t diff = load_le64(a + n) ^ load_le64(b + n);
         if (diff != 0) {
             return n + equal_prefix(diff);
         }
@@ -79,6 +83,30 @@ inline std::uint32_t match_length(const unsigned char *a, const unsigned char *b
         ++n;
     }
     return n;
+}
+
+// The entry that both compressors share: an input of up to 18 bytes is
+// copied as it is and needs no work area; otherwise compress(area) runs on
+// the caller's work area, or on one of 4,096 pointer-sized entries from
+// malloc that is freed afterwards (0 when malloc refuses it).
+template <class Compress>
+inline std::uint16_t compress_entry(const unsigned char *in, std::uint16_t n, unsigned char *out, void *work,
+                                    Compress &&compress) noexcept {
+    if (n <= kStoredMax) {
+        if (n != 0) {
+            std::memcpy(out, in, n);
+        }
+        return n;
+    }
+    void *area = work != nullptr ? work : std::malloc(kHashSlots * sizeof(void *));
+    if (area == nullptr) {
+        return 0;
+    }
+    const std::uint16_t written = compress(area);
+    if (work == nullptr) {
+        std::free(area);
+    }
+    return written;
 }
 
 }  // namespace kw::misc::rdc

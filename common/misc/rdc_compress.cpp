@@ -28,7 +28,6 @@
 // input, and nothing is written past the stream's own length.
 #include <bit>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "kwutil.h"
@@ -67,7 +66,7 @@ inline std::uint32_t run_length(const unsigned char *s, std::uint32_t max) noexc
     const std::uint64_t pattern = 0x0101010101010101ull * s[0];
     std::uint32_t n = kMinItem;
     for (; n + 8 <= max; n += 8) {
-        const std::uint64_t diff = load64(s + n) ^ pattern;
+        const std::uint64_t diff = load_le64(s + n) ^ pattern;
         if (diff != 0) {
             return n + equal_prefix(diff);
         }
@@ -164,7 +163,7 @@ KW_FORCE_INLINE std::uint32_t code_item(Coder &c, slot_t *table, std::uint32_t p
     const std::uint32_t distance = p - (old & 0xFFFFu);
     if ((((old ^ entry) >> 16) | ((distance - kMinItem) >> 12)) == 0) {
         const std::uint32_t ref = p - distance;
-        const std::uint64_t diff = (kWide ? load64(in + ref) : load32(in + ref)) ^ v;
+        const std::uint64_t diff = (kWide ? load_le64(in + ref) : load_le32(in + ref)) ^ v;
         const std::uint32_t remain = n - p;
         std::uint32_t max = remain < kMaxCopy ? remain : kMaxCopy;
         max = distance < max ? distance : max;
@@ -172,7 +171,7 @@ KW_FORCE_INLINE std::uint32_t code_item(Coder &c, slot_t *table, std::uint32_t p
         if constexpr (kWide) {
             // The first 16 bytes without a branch: 8 from the loads already
             // made, 8 more whether or not they are needed.
-            const std::uint64_t diff2 = load64(in + ref + 8) ^ load64(in + p + 8);
+            const std::uint64_t diff2 = load_le64(in + ref + 8) ^ load_le64(in + p + 8);
             const auto head = static_cast<std::uint32_t>(std::countr_zero(diff)) / 8;
             const auto tail = static_cast<std::uint32_t>(std::countr_zero(diff2)) / 8;
             count = head < 8 ? head : 8 + tail;
@@ -204,7 +203,7 @@ std::uint16_t compress_block(const unsigned char *in, std::uint32_t n, unsigned 
             std::memcpy(out, in, n);
             return static_cast<std::uint16_t>(n);
         }
-        p += code_item<true>(c, table, p, n, load64(in + p));
+        p += code_item<true>(c, table, p, n, load_le64(in + p));
     }
     // The last 15 bytes or fewer.
     while (p < n) {
@@ -213,7 +212,7 @@ std::uint16_t compress_block(const unsigned char *in, std::uint32_t n, unsigned 
             return static_cast<std::uint16_t>(n);
         }
         if (n - p >= 4) {
-            p += code_item<false>(c, table, p, n, load32(in + p));
+            p += code_item<false>(c, table, p, n, load_le32(in + p));
         } else if (n - p == kMinItem) {
             p += code_item<false>(c, table, p, n,
                                   std::uint32_t{in[p]} | std::uint32_t{in[p + 1]} << 8 | std::uint32_t{in[p + 2]} << 16);
@@ -234,22 +233,7 @@ std::uint16_t compress_block(const unsigned char *in, std::uint32_t n, unsigned 
 extern "C" KW_API uint16_t KW_RdcCompress(const unsigned char *inbuff, uint16_t inbuff_len, unsigned char *outbuff,
                                           void *work_buff) {
     using namespace kw::misc;
-    if (inbuff_len <= rdc::kStoredMax) {
-        if (inbuff_len != 0) {
-            std::memcpy(outbuff, inbuff, inbuff_len);
-        }
-        return inbuff_len;
-    }
-    void *area = work_buff;
-    if (area == nullptr) {
-        area = std::malloc(rdc::kHashSlots * sizeof(void *));
-        if (area == nullptr) {
-            return 0;
-        }
-    }
-    const std::uint16_t written = compress_block(inbuff, inbuff_len, outbuff, static_cast<slot_t *>(area));
-    if (work_buff == nullptr) {
-        std::free(area);
-    }
-    return written;
+    return rdc::compress_entry(inbuff, inbuff_len, outbuff, work_buff, [&](void *area) {
+        return compress_block(inbuff, inbuff_len, outbuff, static_cast<slot_t *>(area));
+    });
 }

@@ -31,7 +31,6 @@
 // far back or past its own start) stops the fast loop before the item; the
 // exact loop goes on from there, finishes the stream and writes every byte
 // exactly once.
-#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -70,19 +69,6 @@ inline void fill32(unsigned char *dst, unsigned char value) noexcept {
     std::memcpy(dst + 16, &pattern, 8);
     std::memcpy(dst + 24, &pattern, 8);
 }
-
-// Bit reversal of a byte, for reading control words lowest bit first.
-constexpr auto kReverse8 = [] {
-    std::array<unsigned char, 256> t{};
-    for (unsigned v = 0; v < 256; ++v) {
-        unsigned r = 0;
-        for (unsigned b = 0; b < 8; ++b) {
-            r |= ((v >> b) & 1u) << (7 - b);
-        }
-        t[v] = static_cast<unsigned char>(r);
-    }
-    return t;
-}();
 
 inline std::uint32_t copy_distance(const unsigned char *ip) noexcept {
     return ((ip[0] & 0x0Fu) | std::uint32_t{ip[1]} << 4) + kMinItem;

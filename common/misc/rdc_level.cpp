@@ -27,7 +27,6 @@
 // within the input's length; past it, the input is stored instead.
 #include <bit>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "kwutil.h"
@@ -426,26 +425,8 @@ extern "C" KW_API uint16_t KW_RdcCompressLevel(const unsigned char *inbuff, uint
     if (level <= 1) {
         return KW_RdcCompress(inbuff, inbuff_len, outbuff, work_buff);
     }
-    if (level > 9) {
-        level = 9;
-    }
-    if (inbuff_len <= rdc::kStoredMax) {
-        if (inbuff_len != 0) {
-            std::memcpy(outbuff, inbuff, inbuff_len);
-        }
-        return inbuff_len;
-    }
-    void *area = work_buff;
-    if (area == nullptr) {
-        area = std::malloc(rdc::kHashSlots * sizeof(void *));
-        if (area == nullptr) {
-            return 0;
-        }
-    }
-    const std::uint16_t written =
-        compress_level(inbuff, inbuff_len, outbuff, static_cast<SearchState *>(area), level);
-    if (work_buff == nullptr) {
-        std::free(area);
-    }
-    return written;
+    const int searched = level < 9 ? level : 9;
+    return rdc::compress_entry(inbuff, inbuff_len, outbuff, work_buff, [&](void *area) {
+        return compress_level(inbuff, inbuff_len, outbuff, static_cast<SearchState *>(area), searched);
+    });
 }

@@ -7,6 +7,7 @@
 #ifndef KW_PLATFORM_BYTES_H
 #define KW_PLATFORM_BYTES_H
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -28,6 +29,26 @@ inline std::uint32_t load32(const void *p) noexcept {
 inline std::uint64_t load64(const void *p) noexcept {
     std::uint64_t v;
     std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Little-endian values, any alignment: the native load, byte-swapped on a
+// big-endian host by shifts that compilers turn into one swap instruction.
+inline std::uint32_t load_le32(const void *p) noexcept {
+    std::uint32_t v = load32(p);
+    if constexpr (std::endian::native == std::endian::big) {
+        v = (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
+    }
+    return v;
+}
+
+inline std::uint64_t load_le64(const void *p) noexcept {
+    std::uint64_t v = load64(p);
+    if constexpr (std::endian::native == std::endian::big) {
+        v = ((v >> 8) & 0x00FF00FF00FF00FFull) | ((v & 0x00FF00FF00FF00FFull) << 8);
+        v = ((v >> 16) & 0x0000FFFF0000FFFFull) | ((v & 0x0000FFFF0000FFFFull) << 16);
+        v = (v >> 32) | (v << 32);
+    }
     return v;
 }
 
