@@ -1,9 +1,10 @@
 // The compiler refuses every message the library could not format soundly:
 // the library checks nothing at run time (it trusts the catalog), so this is
 // the one place where a bad specifier, a gap in the positions or a missing
-// not-found entry can be caught. The scan below accepts exactly the
-// specifier syntax that the formatter understands, within the 20 characters
-// and 9 specifiers that the argument tables hold.
+// not-found entry can be caught. The scan below holds every specifier to
+// the canonical form through the library's own reader of the syntax
+// (msg/specifier_syntax.h), within the 20 characters and 9 specifiers that
+// the argument tables hold.
 #include "catalog_compiler.h"
 
 #include <algorithm>
@@ -113,16 +114,16 @@ struct source_message {
 }  // namespace
 
 bool numeric_conversion(char c) {
-    return c == 'c' || c == 'd' || c == 'o' || c == 'u' || c == 'x' || c == 'X';
+    const auto u = static_cast<unsigned char>(c);
+    return u != kw::msg::kAsciiLiterals.lower_s && kw::msg::is_conversion(u, kw::msg::kAsciiLiterals);
 }
 
-std::optional<std::vector<specifier>> scan_specifiers(std::string_view text, std::string &why, std::size_t *fault_at) {
+std::optional<std::vector<specifier>> scan_specifiers(std::string_view view, std::string &why, std::size_t *fault_at) {
+    using kw::msg::SpecFault;
+    // The reader walks a zero-terminated text; a message holds no zero byte.
+    const std::string text(view);
+    const auto *const bytes = reinterpret_cast<const unsigned char *>(text.c_str());
     std::vector<specifier> specs;
-    const auto at = [fault_at](std::size_t where) {
-        if (fault_at != nullptr) {
-            *fault_at = where;
-        }
-    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '%') {
             continue;
@@ -131,68 +132,49 @@ std::optional<std::vector<specifier>> scan_specifiers(std::string_view text, std
             ++i;  // an escaped percent sign
             continue;
         }
-        // %position!-0width.precision l conversion!
-        specifier sp;
-        sp.column = i;
-        std::size_t j = i + 1;
+        kw::msg::Specifier read{};
+        kw::msg::read_specifier<true>(bytes + i + 1, kw::msg::kAsciiLiterals, read);
+        const std::size_t j = i + 1 + read.fault_at;  // the offending character
+        const auto at = [fault_at](std::size_t where) {
+            if (fault_at != nullptr) {
+                *fault_at = where;
+            }
+        };
         const auto bad = [&](const std::string &reason) {
             at(i);
             const std::size_t end = std::min(text.size(), text.find('!', std::min(j, text.size())));
-            why = "malformed specifier '" + std::string(text.substr(i, std::min(end + 1, text.size()) - i)) +
-                  "' at column " + std::to_string(i + 1) + ": " + reason;
+            why = "malformed specifier '" + text.substr(i, std::min(end + 1, text.size()) - i) + "' at column " +
+                  std::to_string(i + 1) + ": " + reason;
             return std::nullopt;
         };
-        if (j >= text.size() || !is_digit(text[j]) || text[j] == '0') {
+        switch (read.fault) {
+        case SpecFault::none: break;
+        case SpecFault::position:
             return bad("a position from 1 to 9 must follow '%' (write %% for a percent sign)");
-        }
-        sp.position = text[j] - '0';
-        ++j;
-        if (j >= text.size() || text[j] != '!') {
-            return bad("'!' must follow the one-digit position");
-        }
-        ++j;
-        if (j < text.size() && text[j] == '-') {
-            ++j;
-        }
-        while (j < text.size() && is_digit(text[j])) {
-            ++j;
-        }
-        if (j < text.size() && text[j] == '.') {
-            ++j;
-            if (j >= text.size() || !is_digit(text[j])) {
-                return bad("digits must follow the precision's '.'");
-            }
-            while (j < text.size() && is_digit(text[j])) {
-                ++j;
-            }
-        }
-        if (j < text.size() && text[j] == 'l') {
-            sp.long_size = true;
-            ++j;
-        }
-        if (j >= text.size()) {
-            return bad("the text ends inside the specifier");
-        }
-        sp.conversion = text[j];
-        if (!numeric_conversion(sp.conversion) && sp.conversion != 's') {
+        case SpecFault::position_mark: return bad("'!' must follow the one-digit position");
+        case SpecFault::precision_digits: return bad("digits must follow the precision's '.'");
+        case SpecFault::cut_short: return bad("the text ends inside the specifier");
+        case SpecFault::conversion:
             at(j);
-            why = "unknown conversion character '" + std::string(1, sp.conversion) + "' at column " +
-                  std::to_string(j + 1) + " (known: c s d o u x X)";
+            why = "unknown conversion character '" + std::string(1, text[j]) + "' at column " + std::to_string(j + 1) +
+                  " (known: c s d o u x X)";
             return std::nullopt;
-        }
-        ++j;
-        if (j >= text.size() || text[j] != '!') {
+        case SpecFault::closing_mark:
             return bad("'!' must close the specifier after its conversion character");
-        }
-        if (j - i > kMaxSpecifierLength) {
+        case SpecFault::too_long:
             at(i);
-            why = "specifier '" + std::string(text.substr(i, j + 1 - i)) + "' at column " + std::to_string(i + 1) +
-                  " is longer than 20 characters";
+            why = "specifier '" + text.substr(i, 1 + read.length) + "' at column " + std::to_string(i + 1) +
+                  " is longer than " + std::to_string(kw::msg::kSpecifierChars) + " characters";
             return std::nullopt;
         }
-        sp.text = std::string(text.substr(i, j + 1 - i));
+        specifier sp;
+        sp.position = static_cast<int>(read.position);
+        sp.conversion = static_cast<char>(read.conversion);
+        sp.long_size = read.long_size;
+        sp.column = i;
+        sp.text = text.substr(i, 1 + read.length);
         specs.push_back(sp);
-        i = j;
+        i += read.length;
     }
     return specs;
 }

@@ -18,13 +18,14 @@
 #include <string_view>
 #include <vector>
 
+#include "msg/specifier_syntax.h"
+
 namespace kwtool::catalog {
 
 inline constexpr std::size_t kHeaderSize = 32;
 inline constexpr std::size_t kMaxCatalog = 65535;
 inline constexpr std::size_t kKeyLength = 7;
-inline constexpr int kMaxSpecifiers = 9;
-inline constexpr std::size_t kMaxSpecifierLength = 20;  // after '%' up to the closing '!'
+inline constexpr int kMaxSpecifiers = static_cast<int>(kw::msg::kMaxArgs);
 
 inline constexpr unsigned char kEncodingAscii = 1;
 inline constexpr unsigned char kEncodingEbcdic = 2;
