@@ -35,15 +35,26 @@ inline const unsigned char *find_byte_or_zero(const unsigned char *p, const unsi
                                               unsigned char c) noexcept {
     constexpr std::uint64_t ones = 0x0101010101010101u;
     constexpr std::uint64_t lows = 0x7F7F7F7F7F7F7F7Fu;
+    constexpr std::uint64_t highs = ones << 7;
+    constexpr bool little = std::endian::native == std::endian::little;
     const std::uint64_t pattern = ones * c;
-    // The high bit of each byte of zero_bytes(x) is set exactly where x has
-    // a zero byte.
-    const auto zero_bytes = [](std::uint64_t x) { return ~(((x & lows) + lows) | x | lows); };
+    // The high bit of a byte of zero_bytes(x) is set where x has a zero byte.
+    // Little-endian, the borrow of the subtraction may flag bytes after the
+    // first zero too, never one before it, and only the first is looked at;
+    // big-endian, the borrow runs towards earlier bytes, so the flags must be
+    // exact.
+    const auto zero_bytes = [](std::uint64_t x) {
+        if constexpr (little) {
+            return (x - ones) & ~x & highs;
+        } else {
+            return ~(((x & lows) + lows) | x | lows);
+        }
+    };
     while (limit - p >= 8) {
         const std::uint64_t v = plat::load64(p);
         const std::uint64_t hit = zero_bytes(v ^ pattern) | zero_bytes(v);
         if (hit != 0) {
-            if constexpr (std::endian::native == std::endian::little) {
+            if constexpr (little) {
                 return p + (std::countr_zero(hit) >> 3);
             } else {
                 return p + (std::countl_zero(hit) >> 3);

@@ -6,8 +6,6 @@
 // (stable) here.
 #include "msg/specifiers.h"
 
-#include <cstring>
-
 #include "kwutil.h"
 
 namespace kw::msg {
@@ -82,26 +80,6 @@ std::uint32_t scan_specifiers(const unsigned char *text, const unsigned char *li
                               const unsigned char *pTbIn, KW_ARG_ *args) noexcept {
     return pTbIn == KW_xlate_dummy ? scan<false>(text, limit, lit, pTbIn, args)
                                    : scan<true>(text, limit, lit, pTbIn, args);
-}
-
-int sort_args_func(const KW_ARG_ &a, const KW_ARG_ &b) noexcept {
-    return static_cast<signed char>(a.specifier[0]) - static_cast<signed char>(b.specifier[0]);
-}
-
-void sort_args(KW_ARG_ *args, std::uint32_t num_args) noexcept {
-    for (std::uint32_t i = 1; i < num_args; ++i) {
-        if (sort_args_func(args[i - 1], args[i]) <= 0) {
-            continue;
-        }
-        KW_ARG_ moving;
-        std::memcpy(&moving, &args[i], sizeof moving);
-        std::uint32_t j = i;
-        while (j > 0 && sort_args_func(args[j - 1], moving) > 0) {
-            std::memcpy(&args[j], &args[j - 1], sizeof moving);
-            --j;
-        }
-        std::memcpy(&args[j], &moving, sizeof moving);
-    }
 }
 
 }  // namespace kw::msg

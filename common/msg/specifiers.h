@@ -6,6 +6,7 @@
 #define KW_MSG_SPECIFIERS_H
 
 #include <cstdint>
+#include <cstring>
 
 #include "msg/formatter.h"
 
@@ -34,11 +35,28 @@ std::uint32_t scan_specifiers(const unsigned char *text, const unsigned char *li
 
 // The order of two records: the difference of their first characters taken
 // as signed bytes, so position digits ascend.
-int sort_args_func(const KW_ARG_ &a, const KW_ARG_ &b) noexcept;
+inline int sort_args_func(const KW_ARG_ &a, const KW_ARG_ &b) noexcept {
+    return static_cast<signed char>(a.specifier[0]) - static_cast<signed char>(b.specifier[0]);
+}
 
 // Sort num_args records with sort_args_func, stably: specifiers with the
-// same first character keep their order in the text.
-void sort_args(KW_ARG_ *args, std::uint32_t num_args) noexcept;
+// same first character keep their order in the text. Inline: a text holds a
+// few specifiers, mostly in order already, and a call costs more than that.
+inline void sort_args(KW_ARG_ *args, std::uint32_t num_args) noexcept {
+    for (std::uint32_t i = 1; i < num_args; ++i) {
+        if (sort_args_func(args[i - 1], args[i]) <= 0) {
+            continue;
+        }
+        KW_ARG_ moving;
+        std::memcpy(&moving, &args[i], sizeof moving);
+        std::uint32_t j = i;
+        while (j > 0 && sort_args_func(args[j - 1], moving) > 0) {
+            std::memcpy(&args[j], &args[j - 1], sizeof moving);
+            --j;
+        }
+        std::memcpy(&args[j], &moving, sizeof moving);
+    }
+}
 
 // What a recorded specifier takes, by its arg_type: a 32-bit number for X c
 // d i o u x, a text for s, nothing otherwise (arg_type and arg_size are then
