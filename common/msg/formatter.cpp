@@ -1,8 +1,8 @@
 // The formatter: the search for the next '%', the writing of one
 // conversion, and the loop that joins them with the reading of each
-// specifier (specifier_syntax.h). What the
-// syntax means and what unusual texts give is said in kwutil.h; the
-// functions declared in formatter.h say what they promise their callers.
+// specifier (specifier_syntax.h). What the syntax means and what unusual
+// texts give is said in kwutil.h; the functions declared in formatter.h say
+// what they promise their callers.
 //
 // Punctuation, digits and letters are recognised by their codes in the
 // text's encoding, and the characters generated (digits, A to F, minus sign,

@@ -1,7 +1,8 @@
 // The encoding-aware formatter of message texts, ascii_ebcdic_sprintf: the
 // values it reads, and the two of its pieces that the specifier scan and the
 // fixed texts of the message calls use as well. The specifier syntax and the
-// characters it is written in are specifier_syntax.h. Where its output goes is output.h.
+// characters it is written in are specifier_syntax.h; where the output goes
+// is output.h.
 #ifndef KW_MSG_FORMATTER_H
 #define KW_MSG_FORMATTER_H
 
