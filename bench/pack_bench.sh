@@ -5,7 +5,10 @@
 # the machine hits them alike, and every round gives each one a paired
 # ratio to lz4's time in that round (> 1: faster than lz4). Each command
 # writes once to a file (the tool's own way, through its output name) and
-# once to a pipe; the peak resident memory comes from /usr/bin/time.
+# once to a pipe; the peak resident memory comes from /usr/bin/time. A
+# "> file" output is removed before each run (untimed), so every tool writes
+# a new file beside its kept input; the "> existing file" rows replace one
+# (-f), which kwtool syncs before the rename.
 #
 #   bench/pack_bench.sh [KWTOOL] [WORKDIR]
 #
@@ -65,7 +68,8 @@ add() { names+=("$1"); cmds+=("$2"); }
 add "lz4 -1 > file" "lz4 -1 -q -f $corpus o.lz4"
 add "lz4 -1 | pipe" "| lz4 -1 -q -c $corpus"
 add "kwtool pack > file" "$kwtool pack -q -f $corpus o.kwp"
-add "kwtool pack -c > file (no sync, no rename)" "> $kwtool pack -q -c $corpus"
+add "kwtool pack -f > existing file" "$kwtool pack -q -f $corpus ox.kwp"
+add "kwtool pack -c > file (no rename)" "> $kwtool pack -q -c $corpus"
 add "kwtool pack | pipe" "| $kwtool pack -q -c $corpus"
 add "kwtool pack -j1 > file" "$kwtool pack -q -f -j1 $corpus o1.kwp"
 for l in $levels; do add "kwtool pack -$l > file" "$kwtool pack -q -f -$l $corpus o$l.kwp"; done
@@ -75,7 +79,8 @@ add "gzip -1 | pipe" "| gzip -1 -c $corpus"
 add "lz4 -d > file" "lz4 -d -q -f corpus.lz4 o.raw"
 add "lz4 -d | pipe" "| lz4 -d -q -c corpus.lz4"
 add "kwtool unpack > file" "$kwtool unpack -q -f corpus.kwp o.raw"
-add "kwtool unpack -c > file (no sync, no rename)" "> $kwtool unpack -q -c corpus.kwp"
+add "kwtool unpack -f > existing file" "$kwtool unpack -q -f corpus.kwp ox.raw"
+add "kwtool unpack -c > file (no rename)" "> $kwtool unpack -q -c corpus.kwp"
 add "kwtool unpack | pipe" "| $kwtool unpack -q -c corpus.kwp"
 add "kwtool unpack -j1 | pipe" "| $kwtool unpack -q -c -j1 corpus.kwp"
 add "zstd -d > file" "zstd -d -q -f corpus.zst -o o.raw"
@@ -85,6 +90,7 @@ add "gzip -d | pipe" "| gzip -d -c corpus.gz"
 # One timed run: wall seconds on stdout, the peak RSS (KiB) into rss.$i.
 run_one() {
   local i=$1 c=${cmds[$1]} t0 t1
+  rm -f o.* o[0-9]*.*  # the "> file" outputs; ox.* stay, to be replaced
   t0=$EPOCHREALTIME
   case $c in
     "| "*) # shellcheck disable=SC2086
