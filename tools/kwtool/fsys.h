@@ -1,7 +1,8 @@
 // What kwtool's file handling needs from the system and cannot get from
 // standard C++: what a name is (a file, a device, a link), the mode, owner
 // and times a file keeps, and cleaning up after a signal. One source per
-// platform: fsys_posix.cpp and fsys_windows.cpp.
+// platform: fsys_posix.cpp and fsys_windows.cpp, with what the two share in
+// fsys_common.cpp.
 #ifndef KWTOOL_FSYS_H
 #define KWTOOL_FSYS_H
 
@@ -96,6 +97,20 @@ public:
 private:
     bool nested_;  // nested inside another
 };
+
+// Between the platform files and fsys_common.cpp.
+namespace detail {
+
+// A binary write stream over the descriptor fd (nullptr when fd < 0). When
+// none can be made, fd is closed and the file at created, when given (one
+// this run has just made for it), removed; errno tells why.
+std::FILE *write_stream(int fd, const char *created);
+
+// The platform's fdopen for writing, and close.
+std::FILE *fd_write_stream(int fd);
+void close_fd(int fd);
+
+}  // namespace detail
 
 }  // namespace kwtool::fsys
 

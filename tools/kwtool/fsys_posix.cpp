@@ -120,17 +120,7 @@ std::string resolve_links(const std::string &path, int &err) {
 
 std::FILE *create_new(const std::string &path, unsigned mode) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, static_cast<mode_t>(mode));
-    if (fd < 0) {
-        return nullptr;
-    }
-    std::FILE *f = ::fdopen(fd, "wb");
-    if (f == nullptr) {
-        const int err = errno;
-        ::close(fd);
-        ::unlink(path.c_str());
-        errno = err;
-    }
-    return f;
+    return detail::write_stream(fd, path.c_str());
 }
 
 std::FILE *open_into(const std::string &path) {
@@ -152,17 +142,11 @@ std::FILE *open_into(const std::string &path) {
             errno = err;
         }
     }
-    if (fd < 0) {
-        return nullptr;
-    }
-    std::FILE *f = ::fdopen(fd, "wb");
-    if (f == nullptr) {
-        const int err = errno;
-        ::close(fd);
-        errno = err;
-    }
-    return f;
+    return detail::write_stream(fd, nullptr);
 }
+
+std::FILE *detail::fd_write_stream(int fd) { return ::fdopen(fd, "wb"); }
+void detail::close_fd(int fd) { ::close(fd); }
 
 bool set_mode(std::FILE *f, unsigned mode) { return ::fchmod(fileno(f), static_cast<mode_t>(mode)) == 0; }
 

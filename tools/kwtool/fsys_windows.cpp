@@ -100,32 +100,16 @@ std::FILE *create_new(const std::string &path, unsigned mode) {
     // fopen's "x" would do, but the runtime ignores letters it does not know
     // and would open an existing file.
     const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, perm | _S_IWRITE);
-    if (fd < 0) {
-        return nullptr;
-    }
-    std::FILE *f = _fdopen(fd, "wb");
-    if (f == nullptr) {
-        const int err = errno;
-        _close(fd);
-        std::remove(path.c_str());
-        errno = err;
-    }
-    return f;
+    return detail::write_stream(fd, path.c_str());
 }
 
 std::FILE *open_into(const std::string &path) {
     const int fd = _open(path.c_str(), _O_WRONLY | _O_BINARY | _O_NOINHERIT);
-    if (fd < 0) {
-        return nullptr;
-    }
-    std::FILE *f = _fdopen(fd, "wb");
-    if (f == nullptr) {
-        const int err = errno;
-        _close(fd);
-        errno = err;
-    }
-    return f;
+    return detail::write_stream(fd, nullptr);
 }
+
+std::FILE *detail::fd_write_stream(int fd) { return _fdopen(fd, "wb"); }
+void detail::close_fd(int fd) { _close(fd); }
 
 // Of the mode only the read-only attribute exists here, and a file that has
 // it could not be renamed over its target or written again: not carried.
