@@ -582,7 +582,20 @@ TEST_F(IniWrite, HardLinkedFileKeepsItsLinks) {
     const std::string expected = eol(kConfig.substr(std::strlen("; settings\n")));
     EXPECT_EQ(read_file(path), expected);
     EXPECT_EQ(read_file(other), expected) << "the other name must see the new content";
+#if defined(_WIN32)
+    // The runtime's stat, which std::filesystem asks here, counts one link
+    // always; the file's own information has the real count.
+    BY_HANDLE_FILE_INFORMATION links{};
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_TRUE(identity(h, links));
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+    }
+    EXPECT_EQ(links.nNumberOfLinks, 2u);
+#else
     EXPECT_EQ(fs::hard_link_count(path), 2u);
+#endif
     EXPECT_TRUE(fs::equivalent(path, other));
     EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a.ini", "b.ini"}));
     expect_holds(ini, path);

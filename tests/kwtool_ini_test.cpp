@@ -578,6 +578,12 @@ TEST_F(KwtoolIni, ReadOnlyFilesCanStillBeRead) {
     if (kwtest::may_write(path)) {
         GTEST_SKIP() << "running with privileges that ignore file permissions";
     }
+    if (std::FILE *f = std::fopen(path.c_str(), "r+")) {
+        std::fclose(f);
+        // Wine run by root: the attribute is a missing write bit, which root
+        // passes by.
+        GTEST_SKIP() << "this host opens a read-only file for writing all the same";
+    }
     auto r = ini({"get", "app.ini", "Database", "Port"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "5432\n");
