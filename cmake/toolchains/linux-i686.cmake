@@ -10,3 +10,7 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 # pkg-config must describe the i386 libraries, not the host's.
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")
+# A host whose kernel runs no 32-bit program runs the tests under user-mode
+# emulation: scripts/ports probes and passes
+# -DCMAKE_CROSSCOMPILING_EMULATOR=qemu-i386 then (empty where they run
+# natively).

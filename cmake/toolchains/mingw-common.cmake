@@ -16,7 +16,14 @@ set(ENV{PKG_CONFIG_LIBDIR} "/usr/${KW_MINGW_TRIPLET}/lib/pkgconfig")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 # Tests are discovered (at build time) and run through Wine, when there is one.
-find_program(KW_WINE wine)
+# A 64-bit program goes straight to the 64-bit loader: `wine` itself is a
+# 32-bit program, which a kernel without IA-32 emulation cannot start.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  find_program(KW_WINE NAMES wine64 PATHS /usr/lib/wine)
+  find_program(KW_WINE NAMES wine)
+else()
+  find_program(KW_WINE wine)
+endif()
 if(KW_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${KW_WINE})
 endif()
