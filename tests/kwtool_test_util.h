@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -187,6 +188,12 @@ inline run_result run_kwtool_raw(const TempDir &dir, const std::vector<std::stri
 
     std::vector<std::string> all{bin};
     all.insert(all.end(), args.begin(), args.end());
+    // Under user-mode emulation the kernel cannot start the tool itself: the
+    // emulator named here starts it (scripts/ports sets it for such a host).
+    const char *emulator = std::getenv("KW_TEST_EMULATOR");
+    if (emulator != nullptr && *emulator != '\0') {
+        all.insert(all.begin(), emulator);
+    }
     std::vector<char *> argv;
     for (auto &a : all) {
         argv.push_back(a.data());
@@ -197,7 +204,7 @@ inline run_result run_kwtool_raw(const TempDir &dir, const std::vector<std::stri
     const std::string cwd = std::filesystem::current_path().string();
     std::filesystem::current_path(dir.path());
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, bin.c_str(), &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, all.front().c_str(), &actions, nullptr, argv.data(), environ);
     std::filesystem::current_path(cwd);
     posix_spawn_file_actions_destroy(&actions);
 
