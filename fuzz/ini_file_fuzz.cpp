@@ -7,7 +7,8 @@
 // at most); the record's invariants hold (ini_check.h); every block comes
 // back, also when a memory request is refused; the written file is the
 // stored lines back to back, byte for byte the input when it holds no zero;
-// and reopening it gives the same lines.
+// and reopening it gives the same lines. On Windows the file is read and
+// written in text mode, and the model reads and writes it so too.
 //
 // Input: flags (UnicodeFlag, a refused request), then the file's bytes.
 #include "ini_check.h"
@@ -15,6 +16,40 @@
 using kwfuzz::Ledger;
 
 namespace {
+
+// What a read sees of a file's bytes: on Windows the file is read in text
+// mode, where CR LF reads as LF and 0x1A ends the file; elsewhere the bytes
+// as they are.
+std::string as_read(const std::string &raw) {
+#if defined(_WIN32)
+    std::string out;
+    for (std::size_t i = 0; i < raw.size() && raw[i] != '\x1A'; ++i) {
+        if (raw[i] != '\r' || i + 1 == raw.size() || raw[i + 1] != '\n') {
+            out += raw[i];
+        }
+    }
+    return out;
+#else
+    return raw;
+#endif
+}
+
+// What a write in text mode puts on disk: on Windows each LF goes out as
+// CR LF.
+std::string as_written(const std::string &text) {
+#if defined(_WIN32)
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
+#else
+    return text;
+#endif
+}
 
 // The lines as read from a file: fgets pieces of at most 255 bytes, each
 // stored up to its first zero. Mode 1 drops comment and empty lines.
@@ -75,7 +110,7 @@ KW_INI_STRUC fresh() {
 // whether the record is open.
 bool open_and_check(KW_INI_STRUC &ini, const std::string &path, const std::string &file, std::int32_t mode,
                     std::uint8_t unicode) {
-    const std::vector<std::string> lines = read_pieces(file, mode);
+    const std::vector<std::string> lines = read_pieces(as_read(file), mode);
     const Outcome want = expected_open(lines, unicode);
     const std::uint32_t st = KW_ini_open(&ini, path.c_str(), mode, unicode);
     if (st == 77) {
@@ -130,9 +165,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             kwfuzz::check_record(ini, unicode);
             FUZZ_CHECK(kwfuzz::stored_lines(ini) == lines);  // the write changes nothing in memory
             const std::string written = kwfuzz::read_file(path);
-            FUZZ_CHECK(written == joined);
+            FUZZ_CHECK(written == as_written(joined));
             if (file.find('\0') == std::string::npos) {
-                FUZZ_CHECK(written == file);
+                FUZZ_CHECK(written == as_written(as_read(file)));
             }
             FUZZ_CHECK(KW_ini_close(&ini) == 0);
             FUZZ_CHECK(Ledger::clean());

@@ -27,6 +27,10 @@ int main(int argc, char **argv) {
                  "translation, RDC packing, scrambling, pattern counts and console input.",
                  "kwtool"};
     app.require_subcommand(1);
+    // Options are spelled -x and --name on every host: a value such as
+    // /usr/bin/y must stay a value on Windows too. Set before the
+    // subcommands are added, which take it from here.
+    app.allow_windows_style_options(false);
     app.set_version_flag("-V,--version", "kwtool " KWTOOL_VERSION);
     app.footer("Exit status: 0 success, 1 not found, 2 usage or input error. 'kwtool demo' walks through it all.\n"
                "The manual: man kwtool (" KWTOOL_MANDIR "/man1/kwtool.1 where kwutil is installed); the\n"
