@@ -264,16 +264,7 @@ private:
     bool waited_ = false;
 };
 
-// The names in dir that are kwtool's temporary files.
-std::vector<std::string> temporaries(const kwtest::TempDir &dir) {
-    std::vector<std::string> found;
-    for (const auto &n : kwtest::listing(dir)) {
-        if (n.find(".kwtool-") != std::string::npos) {
-            found.push_back(n);
-        }
-    }
-    return found;
-}
+using kwtest::temporaries;
 
 bool wait_for_temporary(const kwtest::TempDir &dir) {
     for (int i = 0; i < 500; ++i) {

@@ -270,15 +270,7 @@ int run_in(const kwtest::TempDir &dir, std::vector<std::string> argv, const std:
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::vector<std::string> temporaries(const kwtest::TempDir &dir) {
-    std::vector<std::string> found;
-    for (const auto &name : kwtest::listing(dir)) {
-        if (name.find(".kwtool-") != std::string::npos) {
-            found.push_back(name);
-        }
-    }
-    return found;
-}
+using kwtest::temporaries;
 #endif
 
 // --rm takes the input away only once a file holds the whole output: a disk

@@ -277,6 +277,17 @@ inline std::vector<std::string> listing(const TempDir &dir) {
     return names;
 }
 
+// The names in dir that are kwtool's temporary files.
+inline std::vector<std::string> temporaries(const TempDir &dir) {
+    std::vector<std::string> found;
+    for (const auto &n : listing(dir)) {
+        if (n.find(".kwtool-") != std::string::npos) {
+            found.push_back(n);
+        }
+    }
+    return found;
+}
+
 }  // namespace kwtest
 
 #endif
