@@ -26,6 +26,17 @@ struct Case {
     std::size_t length;  // characters read (for a usable one, where the text goes on)
 };
 
+// The fields that say how an argument is formatted, in both readings. The
+// conversion and the fill are compared by the caller: they stay in the
+// text's encoding.
+void expect_same_format(const Specifier &a, const Specifier &b) {
+    EXPECT_EQ(a.position, b.position);
+    EXPECT_EQ(a.width, b.width);
+    EXPECT_EQ(a.precision, b.precision);
+    EXPECT_EQ(a.left, b.left);
+    EXPECT_EQ(a.long_size, b.long_size);
+}
+
 const Case kCases[] = {
     {"1!d! rest", true, SpecFault::none, 0, 4},
     {"9!-08.3lX!", true, SpecFault::none, 0, 10},
@@ -65,13 +76,9 @@ TEST(MsgSyntax, StrictAndLenientReadingsAgree) {
             EXPECT_TRUE(usable) << "a canonical specifier is always formatted";
         }
         if (usable) {
-            EXPECT_EQ(strict.position, lenient.position);
-            EXPECT_EQ(strict.width, lenient.width);
-            EXPECT_EQ(strict.precision, lenient.precision);
+            expect_same_format(strict, lenient);
             EXPECT_EQ(strict.fill, lenient.fill);
             EXPECT_EQ(strict.conversion, lenient.conversion);
-            EXPECT_EQ(strict.left, lenient.left);
-            EXPECT_EQ(strict.long_size, lenient.long_size);
         }
     }
 }
@@ -104,11 +111,7 @@ TEST(MsgSyntax, EbcdicReadsAsAscii) {
         EXPECT_EQ(e.fault_at, a.fault_at);
         EXPECT_EQ(e.length, a.length);
         if (ok) {
-            EXPECT_EQ(e.position, a.position);
-            EXPECT_EQ(e.width, a.width);
-            EXPECT_EQ(e.precision, a.precision);
-            EXPECT_EQ(e.left, a.left);
-            EXPECT_EQ(e.long_size, a.long_size);
+            expect_same_format(e, a);
             EXPECT_EQ(KW_xlate_EBC_ASC[e.conversion], a.conversion);
         }
     }
