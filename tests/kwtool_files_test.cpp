@@ -10,6 +10,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kwtool_test_util.h"
@@ -215,13 +216,7 @@ public:
             }
             std::vector<std::string> all{kwtest::kwtool_path()};
             all.insert(all.end(), args.begin(), args.end());
-            std::vector<char *> argv;
-            for (auto &a : all) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(98);
+            kwtest::exec_or_exit(std::move(all));
         }
         ::close(in[0]);
         feed_ = in[1];

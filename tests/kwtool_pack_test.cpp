@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <utility>
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -255,13 +256,7 @@ int run_in(const kwtest::TempDir &dir, std::vector<std::string> argv, const std:
         if (before) {
             before();
         }
-        std::vector<char *> args;
-        for (auto &a : argv) {
-            args.push_back(a.data());
-        }
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(98);
+        kwtest::exec_or_exit(std::move(argv));
     }
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid) {

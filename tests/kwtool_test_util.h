@@ -288,6 +288,20 @@ inline std::vector<std::string> temporaries(const TempDir &dir) {
     return found;
 }
 
+#if !defined(_WIN32)
+// In a forked child: becomes args[0] (searched in PATH when it has no '/')
+// run with args, or exits 98 when that cannot start.
+[[noreturn]] inline void exec_or_exit(std::vector<std::string> args) {
+    std::vector<char *> argv;
+    for (auto &a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(98);
+}
+#endif
+
 }  // namespace kwtest
 
 #endif
