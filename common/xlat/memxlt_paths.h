@@ -69,6 +69,9 @@ bool overlaps_table(const unsigned char *string, const unsigned char *table, std
 // of kPaths that the CPU runs.
 PathFn choose(unsigned char *string, const unsigned char *table, std::uint32_t len);
 
+// Translates string[0 .. len-1] by the path choose() gives: KW_memxlt.
+void memxlt(unsigned char *string, const unsigned char *table, std::uint32_t len);
+
 }  // namespace kw::xlat
 
 #endif

@@ -16,5 +16,5 @@ extern "C" KW_API void KW_strxlt(unsigned char *string, const unsigned char *tab
 }
 
 extern "C" KW_API void KW_memxlt(unsigned char *string, const unsigned char *table, uint32_t len) {
-    kw::xlat::choose(string, table, len)(string, table, len);
+    kw::xlat::memxlt(string, table, len);
 }
