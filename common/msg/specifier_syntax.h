@@ -20,6 +20,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include "platform/compiler.h"
 
 namespace kw::msg {
 
@@ -117,7 +118,7 @@ struct Specifier {
 // canonical rule the text breaks first (none for a usable specifier in
 // canonical form).
 template <bool Strict = false>
-constexpr bool read_specifier(const unsigned char *p, const Literals &lit, Specifier &s) noexcept {
+KW_FORCE_INLINE constexpr bool read_specifier(const unsigned char *p, const Literals &lit, Specifier &s) noexcept {
     const unsigned char *const start = p;
     [[maybe_unused]] const auto fault = [&s, start](SpecFault f, const unsigned char *at) {
         if (s.fault == SpecFault::none) {
