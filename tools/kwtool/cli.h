@@ -4,13 +4,10 @@
 #ifndef KWTOOL_CLI_H
 #define KWTOOL_CLI_H
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnull-dereference"
-#endif
+#include "platform/compiler.h"
+
+KW_WARNING_OFF("-Wnull-dereference")
 #include <CLI/CLI.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+KW_WARNING_ON()
 
 #endif
