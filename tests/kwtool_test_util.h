@@ -15,6 +15,7 @@
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -299,6 +300,22 @@ inline std::vector<std::string> temporaries(const TempDir &dir) {
     argv.push_back(nullptr);
     ::execvp(argv[0], argv.data());
     ::_exit(98);
+}
+
+// Whether user uid (in group gid alone) could start the program at path:
+// each folder above it must let others through, which a build below a
+// private home folder does not. The tests that run kwtool as another user
+// skip, saying why, where it could not.
+inline bool user_can_run(uid_t uid, gid_t gid, const std::string &path) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
+            ::_exit(2);
+        }
+        ::_exit(::access(path.c_str(), X_OK) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 #endif
 
