@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -601,11 +602,6 @@ TEST_F(KwtoolIni, ReadOnlyFilesCanStillBeRead) {
 // write, as a system file is for everyone but its owner.
 kwtest::run_result run_as_nobody(const kwtest::TempDir &dir, std::vector<std::string> args) {
     args.insert(args.begin(), {kwtest::kwtool_path(), "ini"});
-    std::vector<char *> argv;
-    for (auto &a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
     const std::string out = dir.file(".stdout");
     const std::string err = dir.file(".stderr");
     const std::string cwd = dir.path().string();
@@ -618,8 +614,7 @@ kwtest::run_result run_as_nobody(const kwtest::TempDir &dir, std::vector<std::st
             setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
             _exit(127);
         }
-        execv(argv[0], argv.data());
-        _exit(127);
+        kwtest::exec_or_exit(std::move(args));
     }
     int wstatus = 0;
     if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {

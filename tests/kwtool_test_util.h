@@ -123,6 +123,19 @@ inline std::string quote_arg(const std::string &a) {
 }
 #endif
 
+#if !defined(_WIN32)
+// The argument vector of args for exec and posix_spawn: pointers into the
+// strings (which must outlive it), then the closing null.
+inline std::vector<char *> argv_of(std::vector<std::string> &args) {
+    std::vector<char *> argv;
+    for (auto &a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+#endif
+
 // Run kwtool with args (argv[0] added) in folder dir, feeding stdin_data;
 // both output streams come back as the bytes that arrived.
 inline run_result run_kwtool_raw(const TempDir &dir, const std::vector<std::string> &args,
@@ -187,19 +200,16 @@ inline run_result run_kwtool_raw(const TempDir &dir, const std::vector<std::stri
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
-    std::vector<std::string> all{bin};
-    all.insert(all.end(), args.begin(), args.end());
     // Under user-mode emulation the kernel cannot start the tool itself: the
     // emulator named here starts it (scripts/ports sets it for such a host).
+    std::vector<std::string> all;
     const char *emulator = std::getenv("KW_TEST_EMULATOR");
     if (emulator != nullptr && *emulator != '\0') {
-        all.insert(all.begin(), emulator);
+        all.emplace_back(emulator);
     }
-    std::vector<char *> argv;
-    for (auto &a : all) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+    all.push_back(bin);
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv = argv_of(all);
 
     // Relative paths in args are relative to dir.
     const std::string cwd = std::filesystem::current_path().string();
@@ -293,11 +303,7 @@ inline std::vector<std::string> temporaries(const TempDir &dir) {
 // In a forked child: becomes args[0] (searched in PATH when it has no '/')
 // run with args, or exits 98 when that cannot start.
 [[noreturn]] inline void exec_or_exit(std::vector<std::string> args) {
-    std::vector<char *> argv;
-    for (auto &a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char *> argv = argv_of(args);
     ::execvp(argv[0], argv.data());
     ::_exit(98);
 }
